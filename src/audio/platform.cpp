@@ -1,0 +1,172 @@
+#include "audio/platform.h"
+
+#include <chrono>
+#include <clocale>
+#include <cstring>
+#include <random>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace kelmotra {
+
+PathString path_from_ascii(std::string_view ascii) {
+    return PathString(ascii.begin(), ascii.end());
+}
+
+#ifdef _WIN32
+
+std::string path_to_utf8(const PathString& path) {
+    if (path.empty()) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), out.data(), n,
+                            nullptr, nullptr);
+    return out;
+}
+
+PathString path_from_utf8(std::string_view utf8) {
+    if (utf8.empty()) return {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    PathString out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+std::FILE* open_file(const PathString& path, const char* mode) {
+    wchar_t wmode[8] = {};
+    for (int i = 0; i < 7 && mode[i]; ++i) wmode[i] = static_cast<wchar_t>(mode[i]);
+    return _wfopen(path.c_str(), wmode);
+}
+
+std::optional<FileStatus> file_status(const PathString& path) {
+    struct _stat64 st;
+    if (_wstat64(path.c_str(), &st) != 0) return std::nullopt;
+    FileStatus s;
+    s.mtime_ns = static_cast<std::int64_t>(st.st_mtime) * 1000000000LL;
+    s.size = static_cast<std::int64_t>(st.st_size);
+    s.read_only = (st.st_mode & _S_IWRITE) == 0;
+    s.is_directory = (st.st_mode & _S_IFDIR) != 0;
+    return s;
+}
+
+static bool rename_over(const PathString& from, const PathString& to) {
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool remove_file(const PathString& path) { return _wremove(path.c_str()) == 0; }
+
+static long process_id() { return static_cast<long>(_getpid()); }
+
+bool write_stdout(const std::uint8_t* data, std::size_t size) {
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::size_t n = size ? std::fwrite(data, 1, size, stdout) : 0;
+    return n == size && std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+#else
+
+std::string path_to_utf8(const PathString& path) { return path; }
+
+PathString path_from_utf8(std::string_view utf8) { return PathString(utf8); }
+
+std::FILE* open_file(const PathString& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+std::optional<FileStatus> file_status(const PathString& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    FileStatus s;
+    s.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL +
+                 static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+    s.size = static_cast<std::int64_t>(st.st_size);
+    // The mode bits, not access(W_OK): root may write anything, yet a file
+    // whose bits forbid writing was protected on purpose.
+    s.read_only = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    s.is_directory = S_ISDIR(st.st_mode);
+    return s;
+}
+
+static bool rename_over(const PathString& from, const PathString& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool remove_file(const PathString& path) { return std::remove(path.c_str()) == 0; }
+
+static long process_id() { return static_cast<long>(::getpid()); }
+
+bool write_stdout(const std::uint8_t* data, std::size_t size) {
+    std::fflush(stdout);
+    std::size_t n = size ? std::fwrite(data, 1, size, stdout) : 0;
+    return n == size && std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+#endif
+
+std::optional<std::vector<std::uint8_t>> read_file(const PathString& path) {
+    std::FILE* f = open_file(path, "rb");
+    if (!f) return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t block[65536];
+    bool failed = false;
+    for (;;) {
+        std::size_t n = std::fread(block, 1, sizeof block, f);
+        bytes.insert(bytes.end(), block, block + n);
+        if (n < sizeof block) {
+            failed = std::ferror(f) != 0;
+            break;
+        }
+    }
+    std::fclose(f);
+    if (failed) return std::nullopt;
+    return bytes;
+}
+
+bool write_file_atomic(const PathString& path, const std::uint8_t* data, std::size_t size) {
+    // A name no other process uses at the same moment: the process id, the
+    // clock and a random number.
+    std::random_device rd;
+    auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    char suffix[96];
+    std::snprintf(suffix, sizeof suffix, ".tmp-%ld-%llx-%08x", process_id(),
+                  static_cast<unsigned long long>(now), static_cast<unsigned>(rd()));
+    PathString tmp = path + path_from_ascii(suffix);
+
+    std::FILE* f = open_file(tmp, "wb");
+    if (!f) return false;
+    bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
+    ok = (std::fflush(f) == 0) && ok && !std::ferror(f);
+    ok = (std::fclose(f) == 0) && ok;
+    if (ok) ok = rename_over(tmp, path);
+    if (!ok) remove_file(tmp);
+    return ok;
+}
+
+double monotonic_seconds() {
+    using clock = std::chrono::steady_clock;
+    return std::chrono::duration<double>(clock::now().time_since_epoch()).count();
+}
+
+int edition_bits() { return sizeof(void*) == 8 ? 64 : 86; }
+
+char locale_decimal_point() {
+    const std::lconv* lc = std::localeconv();
+    if (!lc || !lc->decimal_point || !lc->decimal_point[0]) return '.';
+    return lc->decimal_point[0];
+}
+
+}  // namespace kelmotra

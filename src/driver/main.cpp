@@ -1,0 +1,23 @@
+// kelmotra: the thin program shell. Collects the command line in both its
+// forms (text for parsing, native bytes for paths) and runs one note.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "driver/args.h"
+#include "driver/run.h"
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    std::vector<kelmotra::CmdArg> args;
+    for (int i = 0; i < argc; ++i) args.push_back({std::wstring(argv[i]), std::wstring(argv[i])});
+    return kelmotra::run_resampler(args);
+}
+#else
+int main(int argc, char** argv) {
+    std::vector<kelmotra::CmdArg> args;
+    for (int i = 0; i < argc; ++i)
+        args.push_back({kelmotra::decode_argument(argv[i]), std::string(argv[i])});
+    return kelmotra::run_resampler(args);
+}
+#endif
