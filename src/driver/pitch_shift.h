@@ -1,0 +1,65 @@
+// Envelope-preserving pitch shift of one frame's spectrum.
+//
+// Every harmonic m of the input (at bin m * L) is moved to m * h * L and given
+// the amplitude that the input's spectral envelope has at its new place, so
+// the formants stay where they were while the pitch changes. The envelope is
+// a smoothing of the bin magnitudes with a kernel one harmonic spacing wide.
+//
+// Array conventions (all owned by the caller):
+//   mag     kFrameSize doubles. Lower half [0..512]: bin magnitudes. Upper
+//           half: the envelope, env(j) for j = 1..512 at index 1024 - j
+//           (index 512 holds env(512) once the envelope is built).
+//   dphase  513 or more doubles: phase advance of bins 0..512 since the
+//           previous hop, in cycles.
+//   newmag, newdph  513 or more doubles each, outputs for bins 0..512.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace kelmotra {
+
+inline constexpr std::int32_t kHalfFrame = 512;  // bins 0..512 of a 1024-point frame
+
+// Largest kernel half-width used by spectral_envelope: terms further than
+// this from a bin can only read outside bins 0..511, so wider kernels (input
+// pitches whose spacing L exceeds it) are cut there. Scratch arrays for the
+// kernel hold kKernelCapacity + 1 doubles.
+inline constexpr std::int32_t kKernelCapacity = 1023;
+
+// Wraps a phase in cycles into [-0.5, 0.5): x - floor(x + 0.5).
+inline double wrap_cycles(double x) { return x - std::floor(x + 0.5); }
+
+// The smoothing kernel K(x) = (x^2 - 4)(x^2 - 1)(x^2 - 2.25)^2 / 20.25.
+// K(0) = 1, K(+-1) = 0, K >= 0 on |x| <= 1 (the only part used). x is in
+// harmonic spacings (bins / L).
+double envelope_kernel(double x);
+
+// Builds the spectral envelope of one frame into mag's upper half:
+//   env(j) = (sum over m = -R..R of K(m / L) * mag[idx]) / L,  j = 1..512,
+// R = floor(L) (cut at kKernelCapacity), idx = j + m, mirrored at bin 0
+// (idx = -(j + m) when j + m < 0); terms whose index falls outside 0..511 are
+// left out. Only indices 0..511 are read, so the envelope can be stored as it
+// is built.
+//   mag     kFrameSize doubles, in/out (see the header comment).
+//   L       harmonic spacing of the input pitch, in bins; finite and > 0.
+//   kernel  scratch of kKernelCapacity + 1 doubles, overwritten with
+//           K(m / L) for m = 0..R (computed once per call, not per bin).
+void spectral_envelope(double* mag, double L, double* kernel);
+
+// Moves the spectrum by the pitch ratio h, keeping the envelope built by
+// spectral_envelope (same hop) in place.
+//   mag, dphase  inputs as in the header comment (mag with its envelope).
+//   L            harmonic spacing of the input pitch, in bins (> 0).
+//   h            pitch ratio, output pitch / input pitch (> 0).
+//   gf           envelope lookup factor (formant factor / rate ratio): a moved
+//                harmonic takes the envelope value at m * h * L * gf.
+//   no_envelope  true: every harmonic keeps its input magnitude.
+//   newmag, newdph  outputs, bins 0..512 written.
+// h > 1 scatters input bins upward, h < 1 gathers output bins from above,
+// h == 1 copies magnitudes and advances unchanged. In the shifted cases bins
+// 0 and 512 are 0. An h that is none of these (NaN) gives all zeros.
+void shift_spectrum(const double* mag, const double* dphase, double L, double h, double gf,
+                    bool no_envelope, double* newmag, double* newdph);
+
+}  // namespace kelmotra

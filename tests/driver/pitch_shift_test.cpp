@@ -1,0 +1,243 @@
+#include "driver/pitch_shift.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace kelmotra {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// A magnitude array whose upper half (the envelope's place) is poisoned, so
+// any read of it by the envelope sums shows up as NaN.
+std::vector<double> poisoned_mag() {
+    std::vector<double> mag(1024, kNaN);
+    for (int k = 0; k < 512; ++k) mag[k] = 0.0;
+    return mag;
+}
+
+double env(const std::vector<double>& mag, int j) { return mag[1024 - j]; }
+
+// Distinct, recognisable magnitudes and phase advances for every bin.
+void fill_bins(std::vector<double>& mag, std::vector<double>& dphase) {
+    for (int k = 0; k <= 512; ++k) {
+        mag[k] = 1000.0 + k;
+        dphase[k] = std::fmod(k * 0.137, 1.0) - 0.5;
+    }
+}
+
+TEST(EnvelopeKernel, ShapeOnTheUsedRange) {
+    EXPECT_EQ(envelope_kernel(0.0), 1.0);
+    EXPECT_EQ(envelope_kernel(1.0), 0.0);
+    EXPECT_EQ(envelope_kernel(-1.0), 0.0);
+    EXPECT_DOUBLE_EQ(envelope_kernel(0.5), 11.25 / 20.25);
+    for (double x = -1.0; x <= 1.0; x += 1.0 / 64) {
+        EXPECT_GE(envelope_kernel(x), 0.0) << x;
+        EXPECT_LE(envelope_kernel(x), 1.0) << x;
+        EXPECT_EQ(envelope_kernel(x), envelope_kernel(-x)) << x;
+    }
+}
+
+TEST(SpectralEnvelope, SpikeSpreadsOverOneSpacingOnEachSide) {
+    std::vector<double> mag = poisoned_mag();
+    std::vector<double> kernel(kKernelCapacity + 1);
+    mag[20] = 8.0;
+    spectral_envelope(mag.data(), 4.0, kernel.data());
+    for (int j = 1; j <= 512; ++j) {
+        const double d = 20 - j;
+        const double want = std::fabs(d) <= 4 ? envelope_kernel(d / 4.0) * 8.0 / 4.0 : 0.0;
+        EXPECT_DOUBLE_EQ(env(mag, j), want) << j;
+    }
+}
+
+TEST(SpectralEnvelope, MirrorsAtBinZero) {
+    std::vector<double> mag = poisoned_mag();
+    std::vector<double> kernel(kKernelCapacity + 1);
+    mag[2] = 1.0;
+    spectral_envelope(mag.data(), 4.0, kernel.data());
+    // env(1): m = 1 reads bin 2 directly, m = -3 reads bin -2 mirrored to 2.
+    EXPECT_DOUBLE_EQ(env(mag, 1), (envelope_kernel(0.25) + envelope_kernel(-0.75)) / 4.0);
+    // env(3): m = -1 reads bin 2; m = -5 is outside the kernel.
+    EXPECT_DOUBLE_EQ(env(mag, 3), envelope_kernel(0.25) / 4.0);
+}
+
+TEST(SpectralEnvelope, FlatSpectrumIsFlatExceptWhereTermsLeaveTheTop) {
+    std::vector<double> mag = poisoned_mag();
+    std::vector<double> kernel(kKernelCapacity + 1);
+    for (int k = 0; k < 512; ++k) mag[k] = 3.0;
+    const double L = 5.5;
+    spectral_envelope(mag.data(), L, kernel.data());
+    const double flat = env(mag, 100);
+    double ksum = 0;
+    for (int m = -5; m <= 5; ++m) ksum += envelope_kernel(m / L);
+    EXPECT_NEAR(flat, 3.0 * ksum / L, 1e-12);
+    for (int j = 1; j <= 506; ++j) EXPECT_NEAR(env(mag, j), flat, 1e-12) << j;
+    for (int j = 507; j <= 512; ++j) EXPECT_LT(env(mag, j), flat) << j;
+}
+
+TEST(SpectralEnvelope, SpacingBelowOneBin) {
+    std::vector<double> mag = poisoned_mag();
+    std::vector<double> kernel(kKernelCapacity + 1);
+    for (int k = 0; k < 512; ++k) mag[k] = k * 0.5;
+    spectral_envelope(mag.data(), 0.8, kernel.data());
+    for (int j = 1; j <= 511; ++j) EXPECT_DOUBLE_EQ(env(mag, j), mag[j] / 0.8) << j;
+    EXPECT_EQ(env(mag, 512), 0.0);
+}
+
+// Spacings wider than the half frame (absurd pitches) must still read only
+// the magnitudes, never the envelope being written.
+TEST(SpectralEnvelope, WideKernelsReadOnlyMagnitudes) {
+    for (double L : {300.0, 700.0, 5000.0, 1e300}) {
+        std::vector<double> mag = poisoned_mag();
+        std::vector<double> kernel(kKernelCapacity + 1);
+        for (int k = 0; k < 512; ++k) mag[k] = 1.0;
+        spectral_envelope(mag.data(), L, kernel.data());
+        for (int j = 1; j <= 512; ++j) ASSERT_TRUE(std::isfinite(env(mag, j))) << L << " " << j;
+    }
+}
+
+// Where single bins go, with the envelope correction off.
+TEST(ShiftSpectrum, MovesBinsByTheirHarmonic) {
+    struct Case {
+        double L, h;
+        int from, to;
+        double shift;  // bins the harmonic moves, s
+    };
+    const Case cases[] = {
+        {5.0, 2.0, 10, 20, 10.0},  // harmonic 2 an octave up
+        {5.0, 2.0, 12, 22, 10.0},  // also harmonic 2: the same shift
+        {5.0, 2.0, 13, 28, 15.0},  // harmonic 3 moves by 15
+        {8.0, 0.5, 16, 8, -8.0},   // output bin 8 belongs to harmonic 2 and takes bin 16
+        {8.0, 0.5, 17, 9, -8.0},
+        {10.0, 1.5, 3, 3, 0.0},    // below L / 2: harmonic 0, not moved
+        {10.0, 0.75, 3, 3, 0.0},   // down: harmonic 0 ends below h * L / 2 = 3.75
+        {10.0, 0.75, 7, 4, -2.5},  // output bin 4 already belongs to harmonic 1
+    };
+    for (const Case& c : cases) {
+        std::vector<double> mag(1024), dphase(513), newmag(513), newdph(513);
+        fill_bins(mag, dphase);
+        shift_spectrum(mag.data(), dphase.data(), c.L, c.h, 1.0, true, newmag.data(),
+                       newdph.data());
+        EXPECT_EQ(newmag[c.to], mag[c.from]) << c.L << " " << c.h << " " << c.from;
+        EXPECT_DOUBLE_EQ(newdph[c.to], wrap_cycles(dphase[c.from] - c.shift * 0.25))
+            << c.L << " " << c.h << " " << c.from;
+        EXPECT_EQ(newmag[0], 0.0);
+        EXPECT_EQ(newmag[512], 0.0);
+        EXPECT_EQ(newdph[0], 0.0);
+        EXPECT_EQ(newdph[512], 0.0);
+    }
+}
+
+TEST(ShiftSpectrum, UpwardLeavesHolesAndDropsWhatPassesTheTop) {
+    std::vector<double> mag(1024), dphase(513), newmag(513), newdph(513);
+    fill_bins(mag, dphase);
+    shift_spectrum(mag.data(), dphase.data(), 5.0, 2.0, 1.0, true, newmag.data(), newdph.data());
+    // Bins 8..12 (harmonic 2) land on 18..22; 13..17 (harmonic 3) on 28..32;
+    // so 23..27 receive nothing.
+    for (int t = 23; t <= 27; ++t) EXPECT_EQ(newmag[t], 0.0) << t;
+    // Input bin 256 (harmonic 51) would land on 511; bin 258 on 513, dropped.
+    EXPECT_EQ(newmag[511], mag[256]);
+    int filled = 0;
+    for (int t = 1; t <= 511; ++t) filled += newmag[t] != 0.0;
+    EXPECT_LT(filled, 300);
+}
+
+TEST(ShiftSpectrum, DownwardSilencesBinsWhoseSourceIsPastTheTop) {
+    std::vector<double> mag(1024), dphase(513), newmag(513), newdph(513);
+    fill_bins(mag, dphase);
+    shift_spectrum(mag.data(), dphase.data(), 8.0, 0.5, 1.0, true, newmag.data(), newdph.data());
+    EXPECT_EQ(newmag[252], mag[504]);  // harmonic 63 from bin 504
+    for (int t = 258; t <= 511; ++t) EXPECT_EQ(newmag[t], 0.0) << t;
+}
+
+TEST(ShiftSpectrum, UnshiftedCopiesEverythingWithoutFactors) {
+    std::vector<double> mag(1024), dphase(513), newmag(513), newdph(513);
+    fill_bins(mag, dphase);
+    std::vector<double> kernel(kKernelCapacity + 1);
+    spectral_envelope(mag.data(), 4.5, kernel.data());
+    for (double gf : {1.0, 3.0}) {
+        shift_spectrum(mag.data(), dphase.data(), 4.5, 1.0, gf, false, newmag.data(),
+                       newdph.data());
+        for (int k = 0; k <= 512; ++k) {
+            EXPECT_EQ(newmag[k], mag[k]) << k;  // bin 512 carries env(512)
+            EXPECT_EQ(newdph[k], dphase[k]) << k;
+        }
+    }
+}
+
+// A spectrum of harmonics every 10 bins under a single formant peak at bin 60.
+std::vector<double> formant_spectrum() {
+    std::vector<double> mag(1024, 0.0);
+    for (int m = 1; m * 10 < 512; ++m) {
+        const double f = m * 10.0;
+        mag[m * 10] = 100.0 + 5000.0 * std::exp(-(f - 60) * (f - 60) / 200.0);
+    }
+    return mag;
+}
+
+TEST(ShiftSpectrum, EnvelopeFactorFollowsTheFormant) {
+    std::vector<double> mag = formant_spectrum();
+    std::vector<double> dphase(513, 0.0), newmag(513), newdph(513), kernel(kKernelCapacity + 1);
+    spectral_envelope(mag.data(), 10.0, kernel.data());
+    shift_spectrum(mag.data(), dphase.data(), 10.0, 1.2, 1.0, false, newmag.data(), newdph.data());
+    // Harmonic 5 (bin 50) moves onto the peak at 60 and grows; harmonic 6
+    // (bin 60) moves off it to 72 and shrinks.
+    EXPECT_GT(newmag[60], mag[50] * 1.5);
+    EXPECT_LT(newmag[72], mag[60] * 0.7);
+    // Exactly the envelope ratio env(dst) / env(src).
+    EXPECT_DOUBLE_EQ(newmag[60], env(mag, 60) / env(mag, 50) * mag[50]);
+    EXPECT_DOUBLE_EQ(newmag[72], env(mag, 72) / env(mag, 60) * mag[60]);
+
+    // With N the harmonics keep their input magnitudes.
+    shift_spectrum(mag.data(), dphase.data(), 10.0, 1.2, 1.0, true, newmag.data(), newdph.data());
+    EXPECT_EQ(newmag[60], mag[50]);
+    EXPECT_EQ(newmag[72], mag[60]);
+
+    // A lookup factor moves where the envelope is read: with gf = 50/60 the
+    // harmonic going to 60 reads env(50), its own, so it keeps its size.
+    shift_spectrum(mag.data(), dphase.data(), 10.0, 1.2, 50.0 / 60.0, false, newmag.data(),
+                   newdph.data());
+    EXPECT_DOUBLE_EQ(newmag[60], mag[50]);
+}
+
+TEST(ShiftSpectrum, DownwardUsesTheSameFactors) {
+    std::vector<double> mag = formant_spectrum();
+    std::vector<double> dphase(513, 0.0), newmag(513), newdph(513), kernel(kKernelCapacity + 1);
+    spectral_envelope(mag.data(), 10.0, kernel.data());
+    shift_spectrum(mag.data(), dphase.data(), 10.0, 0.8, 1.0, false, newmag.data(), newdph.data());
+    // Harmonic 6 (bin 60) moves down to 48 and takes env(48) / env(60).
+    EXPECT_DOUBLE_EQ(newmag[48], env(mag, 48) / env(mag, 60) * mag[60]);
+    EXPECT_LT(newmag[48], mag[60]);
+}
+
+// Pitch ratios that are not numbers, or absurdly large or small, never index
+// outside the arrays.
+TEST(ShiftSpectrum, ExtremeRatiosStayInBounds) {
+    std::vector<double> mag(1024), dphase(513), newmag(513), newdph(513);
+    fill_bins(mag, dphase);
+    std::vector<double> kernel(kKernelCapacity + 1);
+    spectral_envelope(mag.data(), 5.0, kernel.data());
+    shift_spectrum(mag.data(), dphase.data(), 5.0, kNaN, 1.0, false, newmag.data(), newdph.data());
+    for (int k = 0; k <= 512; ++k) EXPECT_EQ(newmag[k], 0.0);
+    for (double h : {1e300, 1e-300, 1.0 + 1e-15, 1.0 - 1e-15}) {
+        for (double gf : {1.0, 1e300, 0.0}) {
+            shift_spectrum(mag.data(), dphase.data(), 5.0, h, gf, false, newmag.data(),
+                           newdph.data());
+            for (int k = 0; k <= 512; ++k) {
+                ASSERT_TRUE(std::isfinite(newmag[k])) << h << " " << k;
+                ASSERT_TRUE(std::isfinite(newdph[k])) << h << " " << k;
+            }
+        }
+    }
+    // A huge ratio keeps only harmonic 0 (bins 1 and 2 with L = 5) in place.
+    shift_spectrum(mag.data(), dphase.data(), 5.0, 1e300, 1.0, false, newmag.data(), newdph.data());
+    EXPECT_EQ(newmag[1], mag[1]);
+    EXPECT_EQ(newmag[2], mag[2]);
+    EXPECT_EQ(newmag[3], 0.0);
+}
+
+}  // namespace
+}  // namespace kelmotra
