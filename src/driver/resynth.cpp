@@ -1,0 +1,255 @@
+#include "driver/resynth.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "audio/det_math.h"
+#include "audio/platform.h"
+#include "driver/pitch_shift.h"
+
+namespace kelmotra {
+
+namespace {
+
+constexpr std::size_t kN = kFrameSize;
+constexpr std::int32_t kHalf = kFrameSize / 2;
+
+// Reads the frame of input frames p - 384 .. p + 639 (first channel only),
+// windowed. Frames outside the buffer (before 0, or past the silence that
+// follows the samples) read 0, and so do non-finite samples.
+void read_frame(const WaveData& wave, const double* hann, std::int64_t p, double* frame) {
+    const std::int64_t ch = wave.format.channels;
+    const std::int64_t avail =
+        ch > 0 ? static_cast<std::int64_t>(wave.samples.size()) / ch : 0;
+    const std::int64_t n0 = p - kFrameLead;
+    // Frame indices [k_lo, k_hi) lie inside the buffer; p is at most
+    // kFarPosition in magnitude, so none of this overflows.
+    const std::int64_t k_lo = std::clamp<std::int64_t>(-n0, 0, kFrameSize);
+    const std::int64_t k_hi = std::clamp<std::int64_t>(avail - n0, k_lo, kFrameSize);
+    std::fill(frame, frame + k_lo, 0.0);
+    const double* src = wave.samples.data();
+    for (std::int64_t k = k_lo; k < k_hi; ++k) {
+        double v = src[(n0 + k) * ch];
+        if (!std::isfinite(v)) v = 0.0;
+        frame[k] = v * hann[k];
+    }
+    std::fill(frame + k_hi, frame + kFrameSize, 0.0);
+}
+
+// Magnitudes and phase advances of the spectrum in frame (layout of
+// rdft_forward); prev_phase carries the analysis phases from hop to hop.
+void analyse(const double* frame, double* prev_phase, double* mag, double* dphase) {
+    for (std::int32_t k = 1; k < kHalf; ++k) {
+        const double c = frame[k];
+        const double s = frame[kFrameSize - k];
+        const double phi = det_atan2(s, c) * 0.5 / kPhasePi;
+        mag[k] = det_hypot(s, c);
+        dphase[k] = wrap_cycles(phi - prev_phase[k]);
+        prev_phase[k] = phi;
+    }
+    mag[0] = std::fabs(frame[0]);
+    mag[kHalf] = std::fabs(frame[kHalf]);
+    dphase[0] = 0.0;
+    dphase[kHalf] = 0.0;
+}
+
+// Advances the running phases by the new phase advances and builds the
+// spectrum to invert. Bins without magnitude contribute nothing, so their
+// sine and cosine are not needed (their phases still run on).
+void synthesis_spectrum(const Tables& tables, const double* newmag, const double* newdph,
+                        double* out_phase, double* syn) {
+    syn[0] = newmag[0];
+    syn[kHalf] = newmag[kHalf];
+    for (std::int32_t k = 1; k < kHalf; ++k) {
+        const double ph = wrap_cycles(out_phase[k] + newdph[k]);
+        out_phase[k] = ph;
+        const double a = newmag[k];
+        if (a == 0.0) {
+            syn[k] = 0.0;
+            syn[kFrameSize - k] = 0.0;
+            continue;
+        }
+        const double theta = 2 * ph * kPhasePi;
+        double c, s;
+        table_sincos(tables, theta, &c, &s);
+        syn[k] = a * c;
+        syn[kFrameSize - k] = a * s;
+    }
+}
+
+}  // namespace
+
+HopWork make_hop_work() {
+    HopWork w;
+    w.frame.assign(kN, 0.0);
+    w.mag.assign(kN, 0.0);
+    w.dphase.assign(kN, 0.0);
+    w.newmag.assign(kN, 0.0);
+    w.newdph.assign(kN, 0.0);
+    w.syn.assign(kN, 0.0);
+    w.kernel.assign(kKernelCapacity + 1, 0.0);
+    return w;
+}
+
+HopState make_hop_state() {
+    HopState s;
+    s.prev_phase.assign(kN, 0.0);
+    s.out_phase.assign(kN, 0.0);
+    s.prev_pos = -1;
+    return s;
+}
+
+LoopSetup make_loop_setup(const ResamplerArgs& args, const TimingPlan& plan, const WaveData& wave,
+                          const FreqList& list, const Tables& tables) {
+    LoopSetup s;
+    s.args = &args;
+    s.plan = &plan;
+    s.wave = &wave;
+    s.list = &list;
+    s.tables = &tables;
+    s.rho = plan.rate_ratio;
+    s.fa = list.freq_avg / s.rho * args.modulation;
+    s.gf = args.formant / s.rho;
+    return s;
+}
+
+double target_pitch(const ResamplerArgs& args, double ap) {
+    const std::int32_t count = args.track_count;
+    if (args.track.empty() || count < 0 || args.bend_step < 1 ||
+        args.track.size() < static_cast<std::size_t>(count) + 1) {
+        return args.pitch;
+    }
+    const double x = (ap + 512) / args.bend_step;
+    double i = std::floor(x);
+    double frac = x - i;
+    if (!(i >= 0.0)) {  // negative, or not finite
+        i = 0.0;
+        frac = 0.0;
+    }
+    // i is compared as a double before it indexes anything.
+    const double last = args.track[static_cast<std::size_t>(count)];
+    double a = i < count ? args.track[static_cast<std::size_t>(i)] : last;
+    double b = i + 1 < count ? args.track[static_cast<std::size_t>(i) + 1] : last;
+    if (!(a > 1.0)) a = args.pitch;
+    if (!(b > 1.0)) b = args.pitch;
+    return (1 - frac) * a + frac * b;
+}
+
+HopPitch hop_pitch(const LoopSetup& setup, double ap) {
+    const ResamplerArgs& args = *setup.args;
+    HopPitch hp;
+    hp.tp = target_pitch(args, ap);
+
+    double pos = source_position(*setup.plan, ap);
+    if (!(pos >= -kFarPosition)) pos = -kFarPosition;  // also NaN: reads silence
+    if (pos > kFarPosition) pos = kFarPosition;
+    hp.p = static_cast<std::int64_t>(pos);  // truncation toward zero
+
+    if (freqlist_valid(*setup.list)) {
+        hp.f0 = freqlist_at(*setup.list, static_cast<double>(hp.p + kFrameLead), 16, 55,
+                            setup.list->freq_avg);
+    } else {
+        hp.f0 = std::nan("");
+    }
+    const double f0r = hp.f0 / setup.rho;
+    hp.L = f0r * 1024 / 44100;
+    hp.h = hp.tp / ((1 - args.modulation) * f0r + setup.fa);
+    hp.valid = std::isfinite(hp.L) && hp.L > 0 && std::isfinite(hp.h) && hp.h > 0;
+    return hp;
+}
+
+void hop_correction(double* dphase, double L, std::int64_t d) {
+    const double gap = static_cast<double>(256 - d);
+    for (std::int32_t k = 1; k < kHalf; ++k) {
+        const double m = std::floor(k / L + 0.5);
+        dphase[k] = wrap_cycles(dphase[k] - m * L * gap * 0.0009765625);
+    }
+}
+
+void render_hop(const LoopSetup& setup, std::int32_t hop, HopState& state, HopWork& work,
+                double* out) {
+    const Tables& tables = *setup.tables;
+    const std::int64_t ap = static_cast<std::int64_t>(hop) * kHop;
+    const HopPitch hp = hop_pitch(setup, static_cast<double>(ap));
+
+    read_frame(*setup.wave, tables.hann.data(), hp.p, work.frame.data());
+    rdft_forward(kFrameSize, work.frame.data(), tables.twiddle.data());
+    analyse(work.frame.data(), state.prev_phase.data(), work.mag.data(), work.dphase.data());
+
+    const std::int64_t prev = state.prev_pos;
+    state.prev_pos = hp.p;
+    if (!hp.valid) return;  // no usable pitch ratio: this hop adds nothing
+
+    spectral_envelope(work.mag.data(), hp.L, work.kernel.data());
+    if (prev != -1 && hp.p - prev != kHop) hop_correction(work.dphase.data(), hp.L, hp.p - prev);
+    shift_spectrum(work.mag.data(), work.dphase.data(), hp.L, hp.h, setup.gf,
+                   setup.args->no_envelope, work.newmag.data(), work.newdph.data());
+    synthesis_spectrum(tables, work.newmag.data(), work.newdph.data(), state.out_phase.data(),
+                       work.syn.data());
+    rdft_inverse(kFrameSize, work.syn.data(), tables.twiddle.data());
+
+    // A frame that overflowed (absurd envelope ratios on extreme input) is
+    // dropped rather than let infinities or NaNs into the output.
+    const double* syn = work.syn.data();
+    bool finite = true;
+    for (std::size_t i = 0; i < kN; ++i) finite = finite && std::isfinite(syn[i]);
+    if (!finite) return;
+
+    const double* hann = tables.hann.data();
+    double* dst = out + ap;
+    for (std::size_t i = 0; i < kN; ++i) dst[i] += syn[i] * kOverlapGain * hann[i];
+}
+
+void resynthesize(const ResamplerArgs& args, const TimingPlan& plan, const WaveData& wave,
+                  const FreqList& list, const Tables& tables, std::vector<double>& out,
+                  std::FILE* log) {
+    const std::int32_t outlen = std::max<std::int32_t>(plan.outlen, 0);
+    const std::size_t need = static_cast<std::size_t>(outlen) + kN;
+    if (out.size() < need) out.resize(need, 0.0);
+
+    const bool tables_fit = tables.n == kFrameSize && tables.twiddle.size() == 2 * kN &&
+                            tables.hann.size() == kN;
+    const std::int32_t hops = tables_fit ? outlen / kHop : 0;
+    const LoopSetup setup = make_loop_setup(args, plan, wave, list, tables);
+    HopWork work = make_hop_work();
+    HopState state = make_hop_state();
+
+    const double start = monotonic_seconds();
+    for (std::int32_t j = 0; j < hops; ++j) render_hop(setup, j, state, work, out.data());
+    const double end = monotonic_seconds();
+    if (args.verbose && log != nullptr) {
+        std::fprintf(log, "This process took %.03lf msec.\n", (end - start) * 1000);
+    }
+
+    // Four finite frames can still sum past the largest double on absurd
+    // input; nothing but finite samples leaves the loop.
+    for (std::int32_t i = 0; i < outlen; ++i) {
+        if (!std::isfinite(out[static_cast<std::size_t>(i)])) out[static_cast<std::size_t>(i)] = 0.0;
+    }
+}
+
+void apply_level(double* out, std::int32_t outlen, double peak_exp, double volume) {
+    if (!(peak_exp > 0) && volume == 1.0) return;
+    double peak = 0.0;
+    for (std::int32_t i = 0; i < outlen; ++i) peak = std::max(peak, std::fabs(out[i]));
+    // A silent output stays silent: there is no level to normalise, and
+    // 16384 / 0 must not meet a zero sample.
+    if (peak == 0.0) return;
+    double e = peak_exp;
+    if (!(e > 0.0)) e = 0.0;  // also NaN
+    if (e > 1.0) e = 1.0;
+    const double gain = (e == 0.0 ? 1.0 : det_pow(16384 / peak, e)) * volume;
+    for (std::int32_t i = 0; i < outlen; ++i) {
+        double v = out[i] * gain;
+        if (v > 32767.0) {
+            v = 32767.0;
+        } else if (v < -32768.0) {
+            v = -32768.0;
+        } else if (v != v) {
+            v = 0.0;  // 0 times an infinite gain (a subnormal peak), or a NaN volume
+        }
+        out[i] = v;
+    }
+}
+
+}  // namespace kelmotra
