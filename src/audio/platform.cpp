@@ -136,15 +136,28 @@ std::optional<std::vector<std::uint8_t>> read_file(const PathString& path) {
     return bytes;
 }
 
+// The folder part of a path, separator included ("" for a bare name).
+static PathString folder_of(const PathString& path) {
+#ifdef _WIN32
+    const std::size_t cut = path.find_last_of(L"\\/:");
+#else
+    const std::size_t cut = path.find_last_of('/');
+#endif
+    return cut == PathString::npos ? PathString() : path.substr(0, cut + 1);
+}
+
 bool write_file_atomic(const PathString& path, const std::uint8_t* data, std::size_t size) {
-    // A name no other process uses at the same moment: the process id, the
+    if (path.empty()) return false;
+    // A short name in the same folder (so that the rename stays on one file
+    // system, and a target name near the length limit still leaves room),
+    // which no other process uses at the same moment: the process id, the
     // clock and a random number.
     std::random_device rd;
     auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    char suffix[96];
-    std::snprintf(suffix, sizeof suffix, ".tmp-%ld-%llx-%08x", process_id(),
+    char name[96];
+    std::snprintf(name, sizeof name, ".kelmotra-%ld-%llx-%08x.tmp", process_id(),
                   static_cast<unsigned long long>(now), static_cast<unsigned>(rd()));
-    PathString tmp = path + path_from_ascii(suffix);
+    PathString tmp = folder_of(path) + path_from_ascii(name);
 
     std::FILE* f = open_file(tmp, "wb");
     if (!f) return false;

@@ -1,7 +1,9 @@
 #include "audio/wav_reader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace kelmotra {
 
@@ -21,6 +23,11 @@ std::uint32_t get32(const std::uint8_t* p) {
 // beyond that the size field is not believed (a writer that left it open, or
 // a damaged header) and only the bytes present are used.
 constexpr std::uint64_t kMaxMissingBytes = 1u << 20;
+
+// The most zero bytes wav_read_raw adds to what it copies from the file
+// (leading zeros of a window, the part of a window past the data, padding).
+// The analysis asks for 4096 frames of padding, at most 32 MiB.
+constexpr std::int64_t kMaxZeroBytes = std::int64_t{256} << 20;
 
 enum class WalkMode { Decode, Raw };
 
@@ -99,7 +106,7 @@ bool walk_chunks(const std::uint8_t* bytes, std::size_t size, WalkMode mode, std
             out.available = std::min<std::size_t>(chunk, left);
             return true;
         }
-        if (chunk == 0 && mode == WalkMode::Decode) break;
+        // An empty chunk of any other kind is legal and simply skipped.
         if (std::memcmp(id, "fmt ", 4) == 0) {
             if (chunk < 16 || left < 16) {
                 report(err, "file format error(3): the format chunk is too short.\n");
@@ -132,6 +139,17 @@ bool walk_chunks(const std::uint8_t* bytes, std::size_t size, WalkMode mode, std
     return true;
 }
 
+// A float sample on the 16-bit scale. NaN and infinities (no sound a
+// recording can hold) read as silence; the scaling never makes a finite value
+// infinite.
+double scale_float(double f) {
+    if (!std::isfinite(f)) return 0.0;
+    constexpr double kLimit = std::numeric_limits<double>::max() / 32767.5;
+    if (f > kLimit) return std::numeric_limits<double>::max();
+    if (f < -kLimit) return -std::numeric_limits<double>::max();
+    return f * 32767.5;
+}
+
 double decode_sample(const std::uint8_t* p, std::uint16_t bits, std::uint16_t tag) {
     switch (bits) {
         case 8:
@@ -151,14 +169,14 @@ double decode_sample(const std::uint8_t* p, std::uint16_t bits, std::uint16_t ta
                 std::uint32_t u = get32(p);
                 float f;
                 std::memcpy(&f, &u, 4);
-                return static_cast<double>(f) * 32767.5;
+                return scale_float(static_cast<double>(f));
             }
         default: {
             std::uint64_t u = static_cast<std::uint64_t>(get32(p)) |
                               (static_cast<std::uint64_t>(get32(p + 4)) << 32);
             double d;
             std::memcpy(&d, &u, 8);
-            return d * 32767.5;
+            return scale_float(d);
         }
     }
 }
@@ -208,27 +226,33 @@ std::optional<RawWave> wav_parse_raw(const std::uint8_t* bytes, std::size_t size
     Layout l;
     if (!walk_chunks(bytes, size, WalkMode::Raw, err, l) || !l.have_data) return std::nullopt;
     const std::int64_t align = l.format.block_align;
+    // The chunk as the caller sees it (zeros where a short file lacks a little
+    // of it), and the part of it really in the file.
+    const std::int64_t chunk = static_cast<std::int64_t>(usable_data_bytes(l));
     const std::int64_t avail = static_cast<std::int64_t>(l.available);
-    std::int64_t start_bytes = align * start;
+    const std::int64_t start_bytes = align * start;
     std::int64_t length_bytes = align * length;
-    if (length_bytes <= 0) length_bytes = avail;
-    // Never more than the file holds, whatever the window asks for.
-    const std::int64_t front = start_bytes < 0 ? -start_bytes : 0;
-    const std::int64_t skip = start_bytes > 0 ? start_bytes : 0;
-    std::int64_t want = length_bytes - front;
-    if (want > avail - skip) want = avail - skip;
-    if (want < 0) want = 0;
-    if (length_bytes > avail + front) length_bytes = avail + front;
+    if (length_bytes <= 0) length_bytes = chunk;
     if (pad < 0) pad = 0;
+    const std::int64_t pad_bytes = align * pad;
+
+    // The window [start_bytes, start_bytes + length_bytes) of the chunk goes to
+    // the front of the buffer; what lies outside the file stays zero.
+    const std::int64_t front = start_bytes < 0 ? -start_bytes : 0;  // zeros before the chunk's first byte
+    const std::int64_t skip = start_bytes > 0 ? start_bytes : 0;
+    std::int64_t copy = std::min(length_bytes - front, avail - skip);
+    if (copy < 0) copy = 0;
+    const std::int64_t total = length_bytes + pad_bytes;
+    // Zeros are cheap to ask for; a window or padding far beyond the file is
+    // refused rather than allocated.
+    if (total - copy > kMaxZeroBytes) return std::nullopt;
 
     RawWave r;
     r.format = l.format;
-    r.byte_count = static_cast<std::int32_t>(std::min<std::int64_t>(avail, 0x7FFFFFFF));
-    r.bytes.assign(static_cast<std::size_t>(std::max<std::int64_t>(length_bytes, front + want) +
-                                            align * static_cast<std::int64_t>(pad)),
-                   0);
-    if (want > 0)
-        std::memcpy(r.bytes.data() + front, bytes + l.data_offset + skip, static_cast<std::size_t>(want));
+    r.byte_count = static_cast<std::int32_t>(std::min<std::int64_t>(chunk, 0x7FFFFFFF));
+    r.bytes.assign(static_cast<std::size_t>(total), 0);
+    if (copy > 0)
+        std::memcpy(r.bytes.data() + front, bytes + l.data_offset + skip, static_cast<std::size_t>(copy));
     return r;
 }
 

@@ -39,7 +39,8 @@ struct WaveFormat {
 
 // A decoded sample. samples holds (frames + pad) * channels values, frame after
 // frame; channel c of frame n is samples[n * channels + c]. The pad frames
-// after the last frame are 0.0. Values are on the 16-bit scale (about +-32768).
+// after the last frame are 0.0. Values are on the 16-bit scale (about +-32768)
+// and always finite: NaN and infinite float samples read as 0.0.
 struct WaveData {
     WaveFormat format;
     std::int32_t frames = 0;
@@ -49,8 +50,12 @@ struct WaveData {
 // The data chunk as stored, followed by zero padding.
 struct RawWave {
     WaveFormat format;
-    std::vector<std::uint8_t> bytes;  // byte_count data bytes, then pad frames of zeros
-    std::int32_t byte_count = 0;      // data bytes really present in the file
+    std::vector<std::uint8_t> bytes;  // the window asked for (the whole chunk: byte_count
+                                      // data bytes), then pad frames of zeros
+    std::int32_t byte_count = 0;      // size of the data chunk: the declared size, zeros
+                                      // standing in for up to 1 MiB missing at the end of
+                                      // the file; a larger or open (0xFFFFFFFF) size counts
+                                      // only the bytes in the file
 };
 
 // Decodes a WAVE file held in memory (the whole file: bytes[0..size)).
@@ -65,9 +70,11 @@ std::optional<WaveData> wav_read(const PathString& path, std::FILE* err = stderr
                                  int pad_frames = 2048);
 
 // The data chunk of a WAVE file held in memory, undecoded.
-// start, length: a window of the chunk in frames (length 0: the whole chunk; a
-// negative start puts -start frames of zeros in front). pad: zero frames
-// appended. Nothing when the file is refused or has no data chunk.
+// start, length: a window of the chunk in frames (length 0 or less: as many
+// bytes as the whole chunk; a negative start puts -start frames of zeros in
+// front). pad: zero frames appended. bytes holds exactly length + pad frames;
+// the parts of the window outside the chunk are zeros. Nothing when the file is
+// refused, has no data chunk, or the zeros asked for exceed 256 MiB.
 std::optional<RawWave> wav_parse_raw(const std::uint8_t* bytes, std::size_t size,
                                      std::int32_t start, std::int32_t length, std::int32_t pad,
                                      std::FILE* err);

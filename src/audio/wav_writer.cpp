@@ -16,9 +16,8 @@ void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-// Clamps v into [lo, hi] and truncates toward zero. NaN becomes 0.
+// Clamps v into [lo, hi] and truncates toward zero.
 std::int64_t clamp_truncate(double v, double lo, double hi) {
-    if (!(v == v)) return 0;
     if (v < lo) v = lo;
     if (v > hi) v = hi;
     return static_cast<std::int64_t>(v);
@@ -32,7 +31,9 @@ std::optional<std::vector<std::uint8_t>> wav_encode(const double* values, std::i
     if (bits != 8 && bits != 16 && bits != 24 && bits != 32 && bits != 64) return std::nullopt;
     if (channels < 1 || channels > 65535) return std::nullopt;
     if (count < 0) count = 0;
-    const std::uint32_t tag = format == 3 ? 3u : 1u;
+    // The tag says what the samples are: doubles are always float, 32 bits
+    // are float when asked for, everything else is integer PCM.
+    const std::uint32_t tag = bits == 64 || (bits == 32 && format == 3) ? 3u : 1u;
     const std::uint32_t align = static_cast<std::uint32_t>(bits / 8 * channels);
     const std::uint64_t samples = static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(channels);
     const std::uint64_t data_bytes = samples * static_cast<std::uint64_t>(bits / 8);
@@ -54,7 +55,7 @@ std::optional<std::vector<std::uint8_t>> wav_encode(const double* values, std::i
     put32(b, static_cast<std::uint32_t>(data_bytes));
 
     for (std::uint64_t i = 0; i < samples; ++i) {
-        const double v = values[i];
+        const double v = std::isnan(values[i]) ? 0.0 : values[i];  // NaN is written as silence
         switch (bits) {
             case 8:
                 b.push_back(static_cast<std::uint8_t>(clamp_truncate(v * 0.00390625 + 128.5, 0, 255)));

@@ -13,8 +13,10 @@ namespace kelmotra {
 
 // The whole file in memory. values: count * channels doubles on the 16-bit
 // scale, frame after frame. bits: 8, 16, 24, 32 or 64 (anything else gives
-// nothing). channels >= 1; rate in Hz; format 3 asks for IEEE float (32 and
-// 64 bits), anything else integer PCM. A negative count writes no samples.
+// nothing). channels >= 1; rate in Hz; format 3 asks for IEEE float at 32
+// bits, anything else integer PCM; 64 bits are always IEEE double, 8, 16 and
+// 24 bits always integer, and the header's format tag says so. A negative
+// count writes no samples; NaN values are written as 0.0.
 std::optional<std::vector<std::uint8_t>> wav_encode(const double* values, std::int32_t count,
                                                     std::int32_t bits, std::int32_t channels,
                                                     std::int32_t rate, std::int16_t format);
