@@ -52,7 +52,32 @@ double envelope_kernel(double x) {
     return (x2 - 4.0) * (x2 - 1.0) * (c * c) / 20.25;
 }
 
-void spectral_envelope(double* mag, double L, double* kernel) {
+EnvelopeWork make_envelope_work() {
+    EnvelopeWork w;
+    w.kernel.assign(kKernelCapacity + 1, 0.0);
+    w.padded.assign(kHalfFrame + 2 * kKernelCapacity + 1, 0.0);
+    w.sums.assign(kHalfFrame, 0.0);
+    return w;
+}
+
+namespace {
+
+// sums[i] += k * x[i] for i = 0..511. The arrays do not overlap; the fixed
+// length lets the compiler use vector instructions, which round each element
+// exactly as the scalar loop would.
+void add_scaled_512(double* __restrict sums, const double* __restrict x, double k) {
+    for (std::int32_t i = 0; i < kHalfFrame; ++i) sums[i] += k * x[i];
+}
+
+}  // namespace
+
+// The sums run term by term in ascending m for every bin at once: pass m adds
+// K(m / L) * mag[idx(j + m)] to the sum of every bin j. Each bin sees the
+// same additions in the same order as a loop over m per bin would. Terms
+// whose index lies outside 0..511 read a zero from the padded copy; adding
+// that +0 (or the -0 of K(+-1) * 0) leaves every sum exactly as it was, since
+// the sums start at +0 and all terms are non-negative.
+void spectral_envelope(double* mag, double L, EnvelopeWork& work) {
     // R = floor(L), converted only once it is known to be in range.
     const double rl = std::floor(L);
     std::int32_t R = 0;
@@ -61,29 +86,26 @@ void spectral_envelope(double* mag, double L, double* kernel) {
     } else if (rl > 0.0) {
         R = static_cast<std::int32_t>(rl);
     }
+    double* kernel = work.kernel.data();
     // K is even, and (-m) / L is exactly -(m / L): one value serves +-m.
     for (std::int32_t m = 0; m <= R; ++m) kernel[m] = envelope_kernel(m / L);
 
-    for (std::int32_t j = 1; j <= kHalfFrame; ++j) {
-        double sum = 0.0;
-        if (j - R >= 0 && j + R <= kHalfFrame - 1) {
-            // Interior bin: every term lies inside 0..511.
-            const double* centre = mag + j;
-            for (std::int32_t m = -R; m < 0; ++m) sum += kernel[-m] * centre[m];
-            for (std::int32_t m = 0; m <= R; ++m) sum += kernel[m] * centre[m];
-        } else {
-            for (std::int32_t m = -R; m <= R; ++m) {
-                const std::int32_t jm = j + m;
-                if (jm >= kHalfFrame) break;  // and every later m too
-                const std::int32_t idx = jm >= 0 ? jm : -jm;
-                // A mirrored index past 511 only occurs with kernels wider
-                // than the half frame; it would read the envelope itself.
-                if (idx > kHalfFrame - 1) continue;
-                sum += kernel[m < 0 ? -m : m] * mag[idx];
-            }
-        }
-        mag[kN - j] = sum / L;
+    // padded[R + i] is the term for index i = j + m, i = -R .. 511 + R:
+    // mag[i] inside 0..511, mag[-i] mirrored below 0 (a mirrored index past
+    // 511 only occurs with kernels wider than the half frame, and would read
+    // the envelope itself: left out), nothing from 512 on.
+    double* padded = work.padded.data();
+    for (std::int32_t i = -R; i < 0; ++i) padded[R + i] = -i <= kHalfFrame - 1 ? mag[-i] : 0.0;
+    std::copy(mag, mag + kHalfFrame, padded + R);
+    std::fill(padded + R + kHalfFrame, padded + 2 * R + kHalfFrame + 1, 0.0);
+
+    double* sums = work.sums.data();  // sums[j - 1] for j = 1..512
+    std::fill(sums, sums + kHalfFrame, 0.0);
+    for (std::int32_t m = -R; m <= R; ++m) {
+        add_scaled_512(sums, padded + R + m + 1, kernel[m < 0 ? -m : m]);
     }
+    // Only indices 0..511 were read, so the envelope can now take the upper half.
+    for (std::int32_t j = 1; j <= kHalfFrame; ++j) mag[kN - j] = sums[j - 1] / L;
 }
 
 void shift_spectrum(const double* mag, const double* dphase, double L, double h, double gf,

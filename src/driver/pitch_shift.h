@@ -16,6 +16,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 namespace kelmotra {
 
@@ -23,9 +24,18 @@ inline constexpr std::int32_t kHalfFrame = 512;  // bins 0..512 of a 1024-point 
 
 // Largest kernel half-width used by spectral_envelope: terms further than
 // this from a bin can only read outside bins 0..511, so wider kernels (input
-// pitches whose spacing L exceeds it) are cut there. Scratch arrays for the
-// kernel hold kKernelCapacity + 1 doubles.
+// pitches whose spacing L exceeds it) are cut there.
 inline constexpr std::int32_t kKernelCapacity = 1023;
+
+// Scratch of spectral_envelope, sized once (make_envelope_work) and reused.
+struct EnvelopeWork {
+    std::vector<double> kernel;  // kKernelCapacity + 1: K(m / L) for m = 0..R
+    std::vector<double> padded;  // 512 + 2 kKernelCapacity + 1: magnitudes with the
+                                 // mirror image below bin 0 and zeros above bin 511
+    std::vector<double> sums;    // 512: the running sums of env(1..512)
+};
+
+EnvelopeWork make_envelope_work();
 
 // Wraps a phase in cycles into [-0.5, 0.5): x - floor(x + 0.5).
 inline double wrap_cycles(double x) { return x - std::floor(x + 0.5); }
@@ -43,9 +53,9 @@ double envelope_kernel(double x);
 // is built.
 //   mag     kFrameSize doubles, in/out (see the header comment).
 //   L       harmonic spacing of the input pitch, in bins; finite and > 0.
-//   kernel  scratch of kKernelCapacity + 1 doubles, overwritten with
-//           K(m / L) for m = 0..R (computed once per call, not per bin).
-void spectral_envelope(double* mag, double L, double* kernel);
+//   work    scratch; its kernel holds K(m / L) for m = 0..R afterwards
+//           (computed once per call, not per bin).
+void spectral_envelope(double* mag, double L, EnvelopeWork& work);
 
 // Moves the spectrum by the pitch ratio h, keeping the envelope built by
 // spectral_envelope (same hop) in place.

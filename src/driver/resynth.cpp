@@ -38,11 +38,12 @@ void read_frame(const WaveData& wave, const double* hann, std::int64_t p, double
 
 // Magnitudes and phase advances of the spectrum in frame (layout of
 // rdft_forward); prev_phase carries the analysis phases from hop to hop.
-void analyse(const double* frame, double* prev_phase, double* mag, double* dphase) {
+void analyse(const Tables& tables, const double* frame, double* prev_phase, double* mag,
+             double* dphase) {
     for (std::int32_t k = 1; k < kHalf; ++k) {
         const double c = frame[k];
         const double s = frame[kFrameSize - k];
-        const double phi = det_atan2(s, c) * 0.5 / kPhasePi;
+        const double phi = table_atan2(tables, s, c) * 0.5 / kPhasePi;
         mag[k] = det_hypot(s, c);
         dphase[k] = wrap_cycles(phi - prev_phase[k]);
         prev_phase[k] = phi;
@@ -87,7 +88,7 @@ HopWork make_hop_work() {
     w.newmag.assign(kN, 0.0);
     w.newdph.assign(kN, 0.0);
     w.syn.assign(kN, 0.0);
-    w.kernel.assign(kKernelCapacity + 1, 0.0);
+    w.envelope = make_envelope_work();
     return w;
 }
 
@@ -174,13 +175,14 @@ void render_hop(const LoopSetup& setup, std::int32_t hop, HopState& state, HopWo
 
     read_frame(*setup.wave, tables.hann.data(), hp.p, work.frame.data());
     rdft_forward(kFrameSize, work.frame.data(), tables.twiddle.data());
-    analyse(work.frame.data(), state.prev_phase.data(), work.mag.data(), work.dphase.data());
+    analyse(tables, work.frame.data(), state.prev_phase.data(), work.mag.data(),
+            work.dphase.data());
 
     const std::int64_t prev = state.prev_pos;
     state.prev_pos = hp.p;
     if (!hp.valid) return;  // no usable pitch ratio: this hop adds nothing
 
-    spectral_envelope(work.mag.data(), hp.L, work.kernel.data());
+    spectral_envelope(work.mag.data(), hp.L, work.envelope);
     if (prev != -1 && hp.p - prev != kHop) hop_correction(work.dphase.data(), hp.L, hp.p - prev);
     shift_spectrum(work.mag.data(), work.dphase.data(), hp.L, hp.h, setup.gf,
                    setup.args->no_envelope, work.newmag.data(), work.newdph.data());

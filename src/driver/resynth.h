@@ -14,6 +14,7 @@
 
 #include "audio/wav_reader.h"
 #include "driver/args.h"
+#include "driver/pitch_shift.h"
 #include "driver/timing.h"
 #include "driver/transforms.h"
 #include "freqmap/freqlist.h"
@@ -38,7 +39,7 @@ struct HopWork {
     std::vector<double> newmag;  // re-pitched magnitudes
     std::vector<double> newdph;  // re-pitched phase advances, cycles
     std::vector<double> syn;     // synthesis spectrum, then the synthesised frame
-    std::vector<double> kernel;  // envelope kernel values, kKernelCapacity + 1 used
+    EnvelopeWork envelope;       // scratch of the envelope sums
 };
 
 // Loop state carried from hop to hop.

@@ -1,5 +1,6 @@
 #include "driver/transforms.h"
 
+#include <cfloat>
 #include <cmath>
 #include <utility>
 
@@ -42,6 +43,15 @@ Tables build_tables(std::int32_t n) {
         t.twiddle[2 * static_cast<std::size_t>(e)] = det_cos(a);
         t.twiddle[2 * static_cast<std::size_t>(e) + 1] = det_sin(a);
         t.hann[static_cast<std::size_t>(e)] = 0.5 - 0.5 * det_cos(a);
+    }
+    t.atan.assign(4 * static_cast<std::size_t>(kAtanSteps + 1), 0.0);
+    for (std::int32_t i = 0; i <= kAtanSteps; ++i) {
+        const double c = static_cast<double>(i) / kAtanSteps;
+        double* a = &t.atan[4 * static_cast<std::size_t>(i)];
+        a[0] = det_atan2(c, 1.0);   // atan c
+        a[1] = det_atan2(1.0, c);   // pi/2 - atan c
+        a[2] = det_atan2(c, -1.0);  // pi - atan c
+        a[3] = det_atan2(1.0, -c);  // pi/2 + atan c
     }
     return t;
 }
@@ -138,6 +148,34 @@ void table_sincos(const Tables& tables, double theta, double* c, double* s) {
     *c = ce + (ce * cm1 - se * sr);
     const double sa = se + (se * cm1 + ce * sr);
     *s = theta < 0.0 ? -sa : sa;
+}
+
+// With a = the smaller and b = the larger of |x| and |y|, atan(a / b) is
+// atan(c) + atan(u) for the table ratio c = i / 128 nearest a / b and
+// u = (a - c b) / (b + c a), |u| <= 1/256, whose series is cut after u^7
+// (the next term is below 1e-20 relative). The four quadrant and octant
+// cases each have their own table column, so the final step is one addition
+// of a small term to a correctly rounded angle.
+double table_atan2(const Tables& tables, double y, double x) {
+    const double ax = std::fabs(x);
+    const double ay = std::fabs(y);
+    if (!(ax > 0.0 && ay > 0.0 && ax <= DBL_MAX && ay <= DBL_MAX)) return det_atan2(y, x);
+    const bool steep = ay > ax;
+    const double a = steep ? ax : ay;
+    const double b = steep ? ay : ax;
+    const auto i = static_cast<std::int32_t>(a / b * kAtanSteps + 0.5);  // 0 .. 128
+    const double c = static_cast<double>(i) / kAtanSteps;
+    const double u = (a - c * b) / (b + c * a);
+    const double u2 = u * u;
+    const double p = u - u * u2 * (1.0 / 3.0 - u2 * (1.0 / 5.0 - u2 * (1.0 / 7.0)));
+    const double* row = &tables.atan[4 * static_cast<std::size_t>(i)];
+    double r;
+    if (x > 0.0) {
+        r = steep ? row[1] - p : row[0] + p;
+    } else {
+        r = steep ? row[3] + p : row[2] - p;
+    }
+    return y < 0.0 ? -r : r;
 }
 
 }  // namespace kelmotra

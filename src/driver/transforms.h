@@ -18,10 +18,16 @@ inline constexpr std::int32_t kFrameSize = 1024;     // samples per analysis fra
 inline constexpr double kTwoPi = 6.283185307179586;  // 2 pi as the tables use it
 
 // The tables of one transform size, built once per run and read-only after.
+inline constexpr std::int32_t kAtanSteps = 128;  // atan table: ratios c = i / 128, i = 0..128
+
 struct Tables {
     std::int32_t n = 0;            // transform size (a power of two, >= 2)
     std::vector<double> twiddle;   // 2n doubles: entry e = (cos, sin)(2 pi e / n), interleaved
     std::vector<double> hann;      // n doubles: 0.5 - 0.5 cos(2 pi i / n); hann[0] = 0, hann[n/2] = 1
+    // 4 (kAtanSteps + 1) doubles: for c = i / kAtanSteps, the four angles
+    // atan2(c, 1), atan2(1, c), atan2(c, -1), atan2(1, -c) (radians) at
+    // index 4 i .. 4 i + 3, for table_atan2.
+    std::vector<double> atan;
 };
 
 // Builds the tables for transforms of n points (n a power of two, >= 2;
@@ -47,5 +53,13 @@ void rdft_inverse(std::int32_t n, double* y, const double* twiddle);
 // theta gives values that are not meaningful (but no undefined behaviour).
 // Outputs: *c = cos theta, *s = sin theta.
 void table_sincos(const Tables& tables, double theta, double* c, double* s);
+
+// atan2(y, x) in radians, [-pi, pi], from the atan table of `tables`, to
+// within one or two units in the last place of det_atan2: the table angle of
+// the nearest ratio i / 128 plus a short series for the small remainder.
+// Zeros, infinities and NaNs are handed to det_atan2 itself, so the signed
+// zero and quadrant conventions are exactly the standard ones. Used for the
+// per-bin analysis phases, so that a hop makes no trigonometric call per bin.
+double table_atan2(const Tables& tables, double y, double x);
 
 }  // namespace kelmotra

@@ -43,9 +43,9 @@ TEST(EnvelopeKernel, ShapeOnTheUsedRange) {
 
 TEST(SpectralEnvelope, SpikeSpreadsOverOneSpacingOnEachSide) {
     std::vector<double> mag = poisoned_mag();
-    std::vector<double> kernel(kKernelCapacity + 1);
+    EnvelopeWork ew = make_envelope_work();
     mag[20] = 8.0;
-    spectral_envelope(mag.data(), 4.0, kernel.data());
+    spectral_envelope(mag.data(), 4.0, ew);
     for (int j = 1; j <= 512; ++j) {
         const double d = 20 - j;
         const double want = std::fabs(d) <= 4 ? envelope_kernel(d / 4.0) * 8.0 / 4.0 : 0.0;
@@ -55,9 +55,9 @@ TEST(SpectralEnvelope, SpikeSpreadsOverOneSpacingOnEachSide) {
 
 TEST(SpectralEnvelope, MirrorsAtBinZero) {
     std::vector<double> mag = poisoned_mag();
-    std::vector<double> kernel(kKernelCapacity + 1);
+    EnvelopeWork ew = make_envelope_work();
     mag[2] = 1.0;
-    spectral_envelope(mag.data(), 4.0, kernel.data());
+    spectral_envelope(mag.data(), 4.0, ew);
     // env(1): m = 1 reads bin 2 directly, m = -3 reads bin -2 mirrored to 2.
     EXPECT_DOUBLE_EQ(env(mag, 1), (envelope_kernel(0.25) + envelope_kernel(-0.75)) / 4.0);
     // env(3): m = -1 reads bin 2; m = -5 is outside the kernel.
@@ -66,10 +66,10 @@ TEST(SpectralEnvelope, MirrorsAtBinZero) {
 
 TEST(SpectralEnvelope, FlatSpectrumIsFlatExceptWhereTermsLeaveTheTop) {
     std::vector<double> mag = poisoned_mag();
-    std::vector<double> kernel(kKernelCapacity + 1);
+    EnvelopeWork ew = make_envelope_work();
     for (int k = 0; k < 512; ++k) mag[k] = 3.0;
     const double L = 5.5;
-    spectral_envelope(mag.data(), L, kernel.data());
+    spectral_envelope(mag.data(), L, ew);
     const double flat = env(mag, 100);
     double ksum = 0;
     for (int m = -5; m <= 5; ++m) ksum += envelope_kernel(m / L);
@@ -80,9 +80,9 @@ TEST(SpectralEnvelope, FlatSpectrumIsFlatExceptWhereTermsLeaveTheTop) {
 
 TEST(SpectralEnvelope, SpacingBelowOneBin) {
     std::vector<double> mag = poisoned_mag();
-    std::vector<double> kernel(kKernelCapacity + 1);
+    EnvelopeWork ew = make_envelope_work();
     for (int k = 0; k < 512; ++k) mag[k] = k * 0.5;
-    spectral_envelope(mag.data(), 0.8, kernel.data());
+    spectral_envelope(mag.data(), 0.8, ew);
     for (int j = 1; j <= 511; ++j) EXPECT_DOUBLE_EQ(env(mag, j), mag[j] / 0.8) << j;
     EXPECT_EQ(env(mag, 512), 0.0);
 }
@@ -92,9 +92,9 @@ TEST(SpectralEnvelope, SpacingBelowOneBin) {
 TEST(SpectralEnvelope, WideKernelsReadOnlyMagnitudes) {
     for (double L : {300.0, 700.0, 5000.0, 1e300}) {
         std::vector<double> mag = poisoned_mag();
-        std::vector<double> kernel(kKernelCapacity + 1);
+        EnvelopeWork ew = make_envelope_work();
         for (int k = 0; k < 512; ++k) mag[k] = 1.0;
-        spectral_envelope(mag.data(), L, kernel.data());
+        spectral_envelope(mag.data(), L, ew);
         for (int j = 1; j <= 512; ++j) ASSERT_TRUE(std::isfinite(env(mag, j))) << L << " " << j;
     }
 }
@@ -156,8 +156,8 @@ TEST(ShiftSpectrum, DownwardSilencesBinsWhoseSourceIsPastTheTop) {
 TEST(ShiftSpectrum, UnshiftedCopiesEverythingWithoutFactors) {
     std::vector<double> mag(1024), dphase(513), newmag(513), newdph(513);
     fill_bins(mag, dphase);
-    std::vector<double> kernel(kKernelCapacity + 1);
-    spectral_envelope(mag.data(), 4.5, kernel.data());
+    EnvelopeWork ew = make_envelope_work();
+    spectral_envelope(mag.data(), 4.5, ew);
     for (double gf : {1.0, 3.0}) {
         shift_spectrum(mag.data(), dphase.data(), 4.5, 1.0, gf, false, newmag.data(),
                        newdph.data());
@@ -180,8 +180,9 @@ std::vector<double> formant_spectrum() {
 
 TEST(ShiftSpectrum, EnvelopeFactorFollowsTheFormant) {
     std::vector<double> mag = formant_spectrum();
-    std::vector<double> dphase(513, 0.0), newmag(513), newdph(513), kernel(kKernelCapacity + 1);
-    spectral_envelope(mag.data(), 10.0, kernel.data());
+    std::vector<double> dphase(513, 0.0), newmag(513), newdph(513);
+    EnvelopeWork ew = make_envelope_work();
+    spectral_envelope(mag.data(), 10.0, ew);
     shift_spectrum(mag.data(), dphase.data(), 10.0, 1.2, 1.0, false, newmag.data(), newdph.data());
     // Harmonic 5 (bin 50) moves onto the peak at 60 and grows; harmonic 6
     // (bin 60) moves off it to 72 and shrinks.
@@ -205,8 +206,9 @@ TEST(ShiftSpectrum, EnvelopeFactorFollowsTheFormant) {
 
 TEST(ShiftSpectrum, DownwardUsesTheSameFactors) {
     std::vector<double> mag = formant_spectrum();
-    std::vector<double> dphase(513, 0.0), newmag(513), newdph(513), kernel(kKernelCapacity + 1);
-    spectral_envelope(mag.data(), 10.0, kernel.data());
+    std::vector<double> dphase(513, 0.0), newmag(513), newdph(513);
+    EnvelopeWork ew = make_envelope_work();
+    spectral_envelope(mag.data(), 10.0, ew);
     shift_spectrum(mag.data(), dphase.data(), 10.0, 0.8, 1.0, false, newmag.data(), newdph.data());
     // Harmonic 6 (bin 60) moves down to 48 and takes env(48) / env(60).
     EXPECT_DOUBLE_EQ(newmag[48], env(mag, 48) / env(mag, 60) * mag[60]);
@@ -218,8 +220,8 @@ TEST(ShiftSpectrum, DownwardUsesTheSameFactors) {
 TEST(ShiftSpectrum, ExtremeRatiosStayInBounds) {
     std::vector<double> mag(1024), dphase(513), newmag(513), newdph(513);
     fill_bins(mag, dphase);
-    std::vector<double> kernel(kKernelCapacity + 1);
-    spectral_envelope(mag.data(), 5.0, kernel.data());
+    EnvelopeWork ew = make_envelope_work();
+    spectral_envelope(mag.data(), 5.0, ew);
     shift_spectrum(mag.data(), dphase.data(), 5.0, kNaN, 1.0, false, newmag.data(), newdph.data());
     for (int k = 0; k <= 512; ++k) EXPECT_EQ(newmag[k], 0.0);
     for (double h : {1e300, 1e-300, 1.0 + 1e-15, 1.0 - 1e-15}) {
