@@ -226,10 +226,11 @@ std::optional<RawWave> wav_parse_raw(const std::uint8_t* bytes, std::size_t size
     Layout l;
     if (!walk_chunks(bytes, size, WalkMode::Raw, err, l) || !l.have_data) return std::nullopt;
     const std::int64_t align = l.format.block_align;
-    // The chunk as the caller sees it (zeros where a short file lacks a little
-    // of it), and the part of it really in the file.
-    const std::int64_t chunk = static_cast<std::int64_t>(usable_data_bytes(l));
+    // Only the bytes really in the file: a size field left open or larger than
+    // the file gives the bytes up to its end, so the analysis never steps
+    // through data that is not there.
     const std::int64_t avail = static_cast<std::int64_t>(l.available);
+    const std::int64_t chunk = avail;
     const std::int64_t start_bytes = align * start;
     std::int64_t length_bytes = align * length;
     if (length_bytes <= 0) length_bytes = chunk;

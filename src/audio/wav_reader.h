@@ -52,10 +52,9 @@ struct RawWave {
     WaveFormat format;
     std::vector<std::uint8_t> bytes;  // the window asked for (the whole chunk: byte_count
                                       // data bytes), then pad frames of zeros
-    std::int32_t byte_count = 0;      // size of the data chunk: the declared size, zeros
-                                      // standing in for up to 1 MiB missing at the end of
-                                      // the file; a larger or open (0xFFFFFFFF) size counts
-                                      // only the bytes in the file
+    std::int32_t byte_count = 0;      // data bytes really in the file: the declared size,
+                                      // or fewer when the file ends before the chunk does
+                                      // (or the size was left open as 0xFFFFFFFF)
 };
 
 // Decodes a WAVE file held in memory (the whole file: bytes[0..size)).
