@@ -14,10 +14,19 @@ namespace {
 constexpr std::size_t kN = kFrameSize;
 constexpr std::int32_t kHalf = kFrameSize / 2;
 
+// frame[k] = src[k] * hann[k] for k < count (a mono stretch without
+// non-finite samples).
+void window_run(double* __restrict frame, const double* __restrict src,
+                const double* __restrict hann, std::int64_t count) {
+    for (std::int64_t k = 0; k < count; ++k) frame[k] = src[k] * hann[k];
+}
+
 // Reads the frame of input frames p - 384 .. p + 639 (first channel only),
 // windowed. Frames outside the buffer (before 0, or past the silence that
-// follows the samples) read 0, and so do non-finite samples.
-void read_frame(const WaveData& wave, const double* hann, std::int64_t p, double* frame) {
+// follows the samples) read 0, and so do non-finite samples. clean: the
+// wave holds no non-finite sample, so none needs to be looked for.
+void read_frame(const WaveData& wave, bool clean, const double* hann, std::int64_t p,
+                double* frame) {
     const std::int64_t ch = wave.format.channels;
     const std::int64_t avail =
         ch > 0 ? static_cast<std::int64_t>(wave.samples.size()) / ch : 0;
@@ -28,12 +37,24 @@ void read_frame(const WaveData& wave, const double* hann, std::int64_t p, double
     const std::int64_t k_hi = std::clamp<std::int64_t>(avail - n0, k_lo, kFrameSize);
     std::fill(frame, frame + k_lo, 0.0);
     const double* src = wave.samples.data();
-    for (std::int64_t k = k_lo; k < k_hi; ++k) {
-        double v = src[(n0 + k) * ch];
-        if (!std::isfinite(v)) v = 0.0;
-        frame[k] = v * hann[k];
+    if (clean && ch == 1) {
+        window_run(frame + k_lo, src + n0 + k_lo, hann + k_lo, k_hi - k_lo);
+    } else {
+        for (std::int64_t k = k_lo; k < k_hi; ++k) {
+            double v = src[(n0 + k) * ch];
+            if (!std::isfinite(v)) v = 0.0;
+            frame[k] = v * hann[k];
+        }
     }
     std::fill(frame + k_hi, frame + kFrameSize, 0.0);
+}
+
+// dst[i] += syn[i] * (3/2048) * hann[i] for one frame of 1024. The arrays do
+// not overlap; the fixed length lets the compiler use vector instructions,
+// which round each element exactly as the scalar loop would.
+void overlap_add(double* __restrict dst, const double* __restrict syn,
+                 const double* __restrict hann) {
+    for (std::size_t i = 0; i < kN; ++i) dst[i] += syn[i] * kOverlapGain * hann[i];
 }
 
 // Magnitudes and phase advances of the spectrum in frame (layout of
@@ -72,7 +93,7 @@ void synthesis_spectrum(const Tables& tables, const double* newmag, const double
         }
         const double theta = 2 * ph * kPhasePi;
         double c, s;
-        table_sincos(tables, theta, &c, &s);
+        table_sincos(tables, theta, c, s);
         syn[k] = a * c;
         syn[kFrameSize - k] = a * s;
     }
@@ -111,6 +132,13 @@ LoopSetup make_loop_setup(const ResamplerArgs& args, const TimingPlan& plan, con
     s.rho = plan.rate_ratio;
     s.fa = list.freq_avg / s.rho * args.modulation;
     s.gf = args.formant / s.rho;
+    s.clean = true;
+    for (double v : wave.samples) {
+        if (!std::isfinite(v)) {
+            s.clean = false;
+            break;
+        }
+    }
     return s;
 }
 
@@ -162,7 +190,7 @@ HopPitch hop_pitch(const LoopSetup& setup, double ap) {
 void hop_correction(double* dphase, double L, std::int64_t d) {
     const double gap = static_cast<double>(256 - d);
     for (std::int32_t k = 1; k < kHalf; ++k) {
-        const double m = std::floor(k / L + 0.5);
+        const double m = floor_exact(k / L + 0.5);
         dphase[k] = wrap_cycles(dphase[k] - m * L * gap * 0.0009765625);
     }
 }
@@ -173,7 +201,7 @@ void render_hop(const LoopSetup& setup, std::int32_t hop, HopState& state, HopWo
     const std::int64_t ap = static_cast<std::int64_t>(hop) * kHop;
     const HopPitch hp = hop_pitch(setup, static_cast<double>(ap));
 
-    read_frame(*setup.wave, tables.hann.data(), hp.p, work.frame.data());
+    read_frame(*setup.wave, setup.clean, tables.hann.data(), hp.p, work.frame.data());
     rdft_forward(kFrameSize, work.frame.data(), tables.twiddle.data());
     analyse(tables, work.frame.data(), state.prev_phase.data(), work.mag.data(),
             work.dphase.data());
@@ -190,16 +218,9 @@ void render_hop(const LoopSetup& setup, std::int32_t hop, HopState& state, HopWo
                        work.syn.data());
     rdft_inverse(kFrameSize, work.syn.data(), tables.twiddle.data());
 
-    // A frame that overflowed (absurd envelope ratios on extreme input) is
-    // dropped rather than let infinities or NaNs into the output.
-    const double* syn = work.syn.data();
-    bool finite = true;
-    for (std::size_t i = 0; i < kN; ++i) finite = finite && std::isfinite(syn[i]);
-    if (!finite) return;
-
-    const double* hann = tables.hann.data();
-    double* dst = out + ap;
-    for (std::size_t i = 0; i < kN; ++i) dst[i] += syn[i] * kOverlapGain * hann[i];
+    // Non-finite values (from absurd envelope ratios on extreme input) are
+    // cleared once the loop is done.
+    overlap_add(out + ap, work.syn.data(), tables.hann.data());
 }
 
 void resynthesize(const ResamplerArgs& args, const TimingPlan& plan, const WaveData& wave,
@@ -223,8 +244,9 @@ void resynthesize(const ResamplerArgs& args, const TimingPlan& plan, const WaveD
         std::fprintf(log, "This process took %.03lf msec.\n", (end - start) * 1000);
     }
 
-    // Four finite frames can still sum past the largest double on absurd
-    // input; nothing but finite samples leaves the loop.
+    // Absurd input (envelope ratios beyond the double range, frames summing
+    // past it) can leave infinities or NaNs; nothing but finite samples
+    // leaves the loop.
     for (std::int32_t i = 0; i < outlen; ++i) {
         if (!std::isfinite(out[static_cast<std::size_t>(i)])) out[static_cast<std::size_t>(i)] = 0.0;
     }

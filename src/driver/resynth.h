@@ -64,6 +64,7 @@ struct LoopSetup {
     double rho = 1.0;  // input sample rate / 44100
     double fa = 0.0;   // freq_avg / rho * modulation, Hz at 44100
     double gf = 1.0;   // formant / rho, envelope lookup factor
+    bool clean = false;  // the wave holds no NaN or infinite sample
 };
 
 LoopSetup make_loop_setup(const ResamplerArgs& args, const TimingPlan& plan, const WaveData& wave,

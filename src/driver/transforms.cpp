@@ -1,6 +1,5 @@
 #include "driver/transforms.h"
 
-#include <cfloat>
 #include <cmath>
 #include <utility>
 
@@ -10,26 +9,35 @@ namespace kelmotra {
 
 namespace {
 
-// Angle of table entry e for an n-point table: 2 pi e / n, always formed the
-// same way so that table_sincos can recover the exact angle an entry holds.
-double table_angle(std::int32_t e, std::int32_t n) {
-    return kTwoPi * static_cast<double>(e) / static_cast<double>(n);
-}
-
 // In-place bit-reversal permutation, with the reversed counter kept on the
-// fly (no index table): j runs through the bit reverses of i = 1 .. n-2.
+// fly (no index table). The counter steps through the even indices only: for
+// an even i with reverse j (< n/2), the reverse of i + 1 is j + n/2, so one
+// counter step serves two indices. Every pair (i, reverse of i) with i below
+// its reverse is swapped once; the pairs are disjoint, so their order does
+// not matter.
 void bit_reverse(std::int32_t n, double* x) {
+    const std::int32_t half = n >> 1;
     std::int32_t j = 0;
-    for (std::int32_t i = 1; i < n - 1; ++i) {
-        std::int32_t h = n >> 1;
-        j ^= h;
-        while (h > j) {
-            h >>= 1;
+    for (std::int32_t i = 0; i < n; i += 2) {
+        if (i > 0) {
+            // Add 2 to the reversed counter: the carry runs downward from n/4.
+            std::int32_t h = n >> 2;
             j ^= h;
+            while (h > j) {
+                h >>= 1;
+                j ^= h;
+            }
         }
         if (i < j) std::swap(x[i], x[j]);
+        if (i + 1 < j + half) std::swap(x[i + 1], x[j + half]);
     }
 }
+
+// Blocks of a stage at or above this size run their butterflies block by
+// block (long inner loops over j); smaller ones twiddle by twiddle (long
+// inner loops over the blocks). Each butterfly is independent of the others
+// in its stage, so the order changes nothing in the results.
+constexpr std::int32_t kBlockwiseFrom = 64;
 
 }  // namespace
 
@@ -72,7 +80,30 @@ void rdft_forward(std::int32_t n, double* x, const double* twiddle) {
             x[s] = x[s] + t;
         }
         if (b < 4) continue;
-        for (std::int32_t j = 1; j < b / 2; ++j) {
+        const std::int32_t jn = b / 2;
+        if (d >= kBlockwiseFrom) {
+            for (std::int32_t s = 0; s < n; s += d) {
+                double* lo = x + s;       // x[s + j] and, downward, x[s + b - j]
+                double* hi = x + s + b;   // x[s + b + j] and, downward, x[s + d - j]
+                const double* tw = twiddle + 2 * q;
+                for (std::int32_t j = 1; j < jn; ++j, tw += 2 * q) {
+                    const double co = tw[0];
+                    const double si = tw[1];
+                    double a = hi[b - j];
+                    double bb = hi[j];
+                    double e = lo[b - j];
+                    double dd = lo[j];
+                    double v = a * co + bb * si;
+                    double u = bb * co - a * si;
+                    hi[j] = v - e;
+                    hi[b - j] = v + e;
+                    lo[b - j] = dd - u;
+                    lo[j] = dd + u;
+                }
+            }
+            continue;
+        }
+        for (std::int32_t j = 1; j < jn; ++j) {
             const double co = twiddle[2 * j * q];
             const double si = twiddle[2 * j * q + 1];
             for (std::int32_t s = 0; s < n; s += d) {
@@ -106,7 +137,30 @@ void rdft_inverse(std::int32_t n, double* y, const double* twiddle) {
             y[s + b] = a - t;
         }
         if (b < 4) continue;
-        for (std::int32_t j = 1; j < b / 2; ++j) {
+        const std::int32_t jn = b / 2;
+        if (d >= kBlockwiseFrom) {
+            for (std::int32_t s = 0; s < n; s += d) {
+                double* lo = y + s;
+                double* hi = y + s + b;
+                const double* tw = twiddle + 2 * q;
+                for (std::int32_t j = 1; j < jn; ++j, tw += 2 * q) {
+                    const double co = tw[0];
+                    const double si = tw[1];
+                    double a = hi[b - j];
+                    double bb = hi[j];
+                    double e = lo[b - j];
+                    double dd = lo[j];
+                    double sum = a + bb;
+                    double diff = dd - e;
+                    lo[j] = e + dd;
+                    lo[b - j] = a - bb;
+                    hi[j] = sum * si + diff * co;
+                    hi[b - j] = sum * co - diff * si;
+                }
+            }
+            continue;
+        }
+        for (std::int32_t j = 1; j < jn; ++j) {
             const double co = twiddle[2 * j * q];
             const double si = twiddle[2 * j * q + 1];
             for (std::int32_t s = 0; s < n; s += d) {
@@ -124,58 +178,6 @@ void rdft_inverse(std::int32_t n, double* y, const double* twiddle) {
         }
     }
     bit_reverse(n, y);
-}
-
-// theta = a_e + r with a_e the table angle nearest |theta| (e = 0 .. n/2) and
-// |r| <= pi / n. The remainder r = |theta| - a_e is exact (the two are within
-// a factor of two of each other, or a_e = 0). For n = 1024, |r| < 0.0031 and
-// the series below are exact to far below one unit in the last place; the
-// result carries the table's own rounding plus one or two of the combination.
-void table_sincos(const Tables& tables, double theta, double* c, double* s) {
-    const std::int32_t half = tables.n / 2;
-    const double a = std::fabs(theta);
-    double idx = std::floor(a * (static_cast<double>(tables.n) / kTwoPi) + 0.5);
-    if (!(idx >= 0.0)) idx = 0.0;  // also catches NaN
-    if (idx > half) idx = half;
-    const auto e = static_cast<std::int32_t>(idx);
-    const double r = a - table_angle(e, tables.n);
-    const double r2 = r * r;
-    // cos r - 1 and sin r by their Taylor series (Horner form).
-    const double cm1 = -r2 * (0.5 - r2 * (1.0 / 24.0 - r2 * (1.0 / 720.0 - r2 * (1.0 / 40320.0))));
-    const double sr = r * (1.0 - r2 * (1.0 / 6.0 - r2 * (1.0 / 120.0 - r2 * (1.0 / 5040.0))));
-    const double ce = tables.twiddle[2 * static_cast<std::size_t>(e)];
-    const double se = tables.twiddle[2 * static_cast<std::size_t>(e) + 1];
-    *c = ce + (ce * cm1 - se * sr);
-    const double sa = se + (se * cm1 + ce * sr);
-    *s = theta < 0.0 ? -sa : sa;
-}
-
-// With a = the smaller and b = the larger of |x| and |y|, atan(a / b) is
-// atan(c) + atan(u) for the table ratio c = i / 128 nearest a / b and
-// u = (a - c b) / (b + c a), |u| <= 1/256, whose series is cut after u^7
-// (the next term is below 1e-20 relative). The four quadrant and octant
-// cases each have their own table column, so the final step is one addition
-// of a small term to a correctly rounded angle.
-double table_atan2(const Tables& tables, double y, double x) {
-    const double ax = std::fabs(x);
-    const double ay = std::fabs(y);
-    if (!(ax > 0.0 && ay > 0.0 && ax <= DBL_MAX && ay <= DBL_MAX)) return det_atan2(y, x);
-    const bool steep = ay > ax;
-    const double a = steep ? ax : ay;
-    const double b = steep ? ay : ax;
-    const auto i = static_cast<std::int32_t>(a / b * kAtanSteps + 0.5);  // 0 .. 128
-    const double c = static_cast<double>(i) / kAtanSteps;
-    const double u = (a - c * b) / (b + c * a);
-    const double u2 = u * u;
-    const double p = u - u * u2 * (1.0 / 3.0 - u2 * (1.0 / 5.0 - u2 * (1.0 / 7.0)));
-    const double* row = &tables.atan[4 * static_cast<std::size_t>(i)];
-    double r;
-    if (x > 0.0) {
-        r = steep ? row[1] - p : row[0] + p;
-    } else {
-        r = steep ? row[3] + p : row[2] - p;
-    }
-    return y < 0.0 ? -r : r;
 }
 
 }  // namespace kelmotra

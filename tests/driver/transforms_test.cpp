@@ -171,18 +171,18 @@ TEST(TableSincos, AgreesWithElementaryFunctions) {
         const double u = -0.5 + static_cast<double>(i) / steps;  // cycles
         const double theta = 2 * u * 3.14159265358979;
         double c, s;
-        table_sincos(t, theta, &c, &s);
+        table_sincos(t, theta, c, s);
         worst = std::max(worst, std::fabs(c - det_cos(theta)));
         worst = std::max(worst, std::fabs(s - det_sin(theta)));
     }
     EXPECT_LE(worst, 2 * ulp1);
     double c, s;
-    table_sincos(t, 0.0, &c, &s);
+    table_sincos(t, 0.0, c, s);
     EXPECT_EQ(c, 1.0);
     EXPECT_EQ(s, 0.0);
     // Non-finite input gives garbage but returns.
-    table_sincos(t, std::nan(""), &c, &s);
-    table_sincos(t, 1e300, &c, &s);
+    table_sincos(t, std::nan(""), c, s);
+    table_sincos(t, 1e300, c, s);
 }
 
 // The table-driven atan2 stays within two units in the last place of the
