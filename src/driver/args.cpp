@@ -27,6 +27,7 @@ const CmdArg* arg_at(const std::vector<CmdArg>& argv, std::size_t i) {
     return i < argv.size() ? &argv[i] : nullptr;
 }
 
+#ifdef KELMOTRA_HAVE_CODEC
 std::u16string to_u16(std::wstring_view text) {
     std::u16string out;
     out.reserve(text.size());
@@ -43,6 +44,44 @@ std::u16string to_u16(std::wstring_view text) {
         }
     }
     return out;
+}
+#endif
+
+// Roughly the decimal exponent of a number written as [-]digits[.digits][e[+-]digits]:
+// positive when its size is 10 or more, 0 or less when it is below 1. Only
+// its sign is used, to tell an overflow from an underflow.
+std::int64_t decimal_magnitude(const std::string& ascii) {
+    std::size_t i = 0;
+    if (i < ascii.size() && ascii[i] == '-') ++i;
+    std::int64_t mag = 0;
+    bool seen_nonzero = false;
+    bool after_point = false;
+    for (; i < ascii.size() && ascii[i] != 'e'; ++i) {
+        const char c = ascii[i];
+        if (c == '.') {
+            after_point = true;
+        } else if (!after_point) {
+            if (seen_nonzero || c != '0') {
+                if (seen_nonzero) ++mag;
+                seen_nonzero = true;
+            }
+        } else if (!seen_nonzero) {
+            --mag;
+            if (c != '0') seen_nonzero = true;
+        }
+    }
+    if (!seen_nonzero) return 0;
+    if (i < ascii.size()) {
+        ++i;
+        bool negative = false;
+        if (i < ascii.size() && (ascii[i] == '+' || ascii[i] == '-')) negative = ascii[i++] == '-';
+        std::int64_t e = 0;
+        for (; i < ascii.size(); ++i) {
+            if (e < (std::int64_t{1} << 40)) e = e * 10 + (ascii[i] - '0');
+        }
+        mag += negative ? -e : e;
+    }
+    return mag;
 }
 
 // The text after the first "/" of an argument, when there is one.
@@ -86,8 +125,7 @@ double parse_number(std::wstring_view text, wchar_t alt_sep, std::size_t* end) {
         if (j < text.size() && (text[j] == L'+' || text[j] == L'-')) tail.push_back(static_cast<char>(text[j++]));
         std::size_t exp_digits = 0;
         while (j < text.size() && is_digit(text[j])) {
-            if (exp_digits < 6 || text[j] != L'0') tail.push_back(static_cast<char>(text[j]));
-            ++j;
+            tail.push_back(static_cast<char>(text[j++]));
             ++exp_digits;
         }
         if (exp_digits > 0) {
@@ -101,10 +139,8 @@ double parse_number(std::wstring_view text, wchar_t alt_sep, std::size_t* end) {
     if (res.ec == std::errc::result_out_of_range) {
         // Too large or too small for a double: the largest finite value of the
         // same sign, or zero.
-        const std::size_t epos = ascii.find('e');
-        const bool big = epos == std::string::npos || ascii[epos + 1] != '-';
         const bool negative = !ascii.empty() && ascii[0] == '-';
-        value = big ? (negative ? -DBL_MAX : DBL_MAX) : 0.0;
+        value = decimal_magnitude(ascii) > 0 ? (negative ? -DBL_MAX : DBL_MAX) : 0.0;
     } else if (res.ec != std::errc()) {
         value = 0.0;
     }
