@@ -7,10 +7,7 @@
 #include <cwctype>
 
 #include "audio/det_math.h"
-#if __has_include("pitchcodec/bend_layers.h")
 #include "pitchcodec/bend_layers.h"
-#define KELMOTRA_HAVE_CODEC 1
-#endif
 
 namespace kelmotra {
 
@@ -27,7 +24,6 @@ const CmdArg* arg_at(const std::vector<CmdArg>& argv, std::size_t i) {
     return i < argv.size() ? &argv[i] : nullptr;
 }
 
-#ifdef KELMOTRA_HAVE_CODEC
 std::u16string to_u16(std::wstring_view text) {
     std::u16string out;
     out.reserve(text.size());
@@ -45,7 +41,6 @@ std::u16string to_u16(std::wstring_view text) {
     }
     return out;
 }
-#endif
 
 // Roughly the decimal exponent of a number written as [-]digits[.digits][e[+-]digits]:
 // positive when its size is 10 or more, 0 or less when it is below 1. Only
@@ -286,7 +281,6 @@ void parse_late_args(const std::vector<CmdArg>& argv, wchar_t alt_sep, std::FILE
     if (args.volume > 2.0) args.volume = 2.0;
 
     // The pitch track: only with both the tempo and the bend argument.
-#ifdef KELMOTRA_HAVE_CODEC
     if (argv.size() >= 14) {
         const std::u16string tempo_text = to_u16(argv[12].text);
         const std::u16string bend_text = to_u16(argv[13].text);
@@ -302,9 +296,6 @@ void parse_late_args(const std::vector<CmdArg>& argv, wchar_t alt_sep, std::FILE
             args.track_count = static_cast<std::int32_t>(n);
         }
     }
-#else
-    (void)msg;
-#endif
 }
 
 ResamplerArgs parse_args(const std::vector<CmdArg>& argv, std::FILE* msg) {

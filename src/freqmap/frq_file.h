@@ -30,7 +30,7 @@ struct FrqName {
 FrqName frq_path(const PathString& wav_path);
 
 // Parses the bytes of an FRQ file. Nothing when the magic is not "FREQ000"
-// followed by any digit, or the file is damaged: shorter than its entries,
+// followed by any byte, or the file is damaged: shorter than its entries,
 // count below 1 or too large for the file, step 0 or less, freq_avg not finite.
 std::optional<FreqList> frq_parse(const std::uint8_t* bytes, std::size_t size);
 
