@@ -19,9 +19,9 @@ inline double env_at(const double* mag, std::int32_t j) { return mag[kN - j]; }
 double envelope_factor(const double* mag, double m, double L, double h, double gf,
                        bool no_envelope) {
     if (no_envelope) return 1.0;
-    const double src = floor_exact(m * L + 0.5);
+    const double src = floor_plus_half(m * L);
     if (!(src >= 1.0 && src <= 512.0)) return 1.0;
-    const double dst = floor_exact(m * h * L * gf + 0.5);
+    const double dst = floor_plus_half(m * h * L * gf);
     if (!(dst >= 1.0 && dst <= 511.0)) return 1.0;
     const double es = env_at(mag, static_cast<std::int32_t>(src));
     if (es == 0.0) return 1.0;
@@ -79,7 +79,7 @@ void add_scaled_512(double* __restrict sums, const double* __restrict x, double 
 // the sums start at +0 and all terms are non-negative.
 void spectral_envelope(double* mag, double L, EnvelopeWork& work) {
     // R = floor(L), converted only once it is known to be in range.
-    const double rl = floor_exact(L);
+    const double rl = std::floor(L);
     std::int32_t R = 0;
     if (rl >= kKernelCapacity) {
         R = kKernelCapacity;
@@ -122,9 +122,9 @@ void shift_spectrum(const double* mag, const double* dphase, double L, double h,
         // Scatter: input bin k, of harmonic m, moves by s bins to t. A later k
         // landing on the same t replaces the earlier one.
         for (std::int32_t k = 1; k <= kHalfFrame - 1; ++k) {
-            const double m = floor_exact(k / L + 0.5);
+            const double m = floor_plus_half(k / L);
             const double s = (h - 1.0) * L * m;
-            const double t = floor_exact(k + s + 0.5);
+            const double t = floor_plus_half(k + s);
             if (!(t >= 1.0 && t <= kHalfFrame - 1)) continue;
             const auto ti = static_cast<std::int32_t>(t);
             newmag[ti] = cached_factor(cache, mag, m, L, h, gf, no_envelope) * mag[k];
@@ -134,9 +134,9 @@ void shift_spectrum(const double* mag, const double* dphase, double L, double h,
         // Gather: output bin t belongs to harmonic m at the new pitch and takes
         // the input bin k that harmonic came from (s < 0).
         for (std::int32_t t = 1; t <= kHalfFrame - 1; ++t) {
-            const double m = floor_exact(t / (h * L) + 0.5);
+            const double m = floor_plus_half(t / (h * L));
             const double s = m * (h - 1.0) * L;
-            const double k = floor_exact(t - s + 0.5);
+            const double k = floor_plus_half(t - s);
             if (!(k >= 0.0 && k <= kHalfFrame - 1)) continue;
             const auto ki = static_cast<std::int32_t>(k);
             newmag[t] = cached_factor(cache, mag, m, L, h, gf, no_envelope) * mag[ki];

@@ -37,18 +37,21 @@ struct EnvelopeWork {
 
 EnvelopeWork make_envelope_work();
 
-// floor(x), exactly as std::floor (signed zeros, NaN and infinities
-// included), by truncation through a 64-bit integer where x has a fraction
-// at all: cheaper than the library's sequence on processors without a
-// rounding instruction, and used several times per bin per hop.
-inline double floor_exact(double x) {
-    if (!(std::fabs(x) < 4503599627370496.0) || x == 0.0) return x;  // 2^52: already whole
-    const double t = static_cast<double>(static_cast<std::int64_t>(x));
-    return t > x ? t - 1.0 : t;
+// floor(x + 0.5), exactly as std::floor(x + 0.5) gives it, without a
+// library call and without a data-dependent branch: truncation through a
+// 64-bit integer, minus one where that went up. The sum x + 0.5 is never -0,
+// so the sign of a zero result needs no care; sums of 2^52 or more (and NaN,
+// infinities) are whole already and pass unchanged. This rounding runs
+// several times per bin per hop, on phases whose signs are random.
+inline double floor_plus_half(double x) {
+    const double y = x + 0.5;
+    if (!(std::fabs(y) < 4503599627370496.0)) return y;  // 2^52
+    const double t = static_cast<double>(static_cast<std::int64_t>(y));
+    return t - (t > y ? 1.0 : 0.0);
 }
 
 // Wraps a phase in cycles into [-0.5, 0.5): x - floor(x + 0.5).
-inline double wrap_cycles(double x) { return x - floor_exact(x + 0.5); }
+inline double wrap_cycles(double x) { return x - floor_plus_half(x); }
 
 // The smoothing kernel K(x) = (x^2 - 4)(x^2 - 1)(x^2 - 2.25)^2 / 20.25.
 // K(0) = 1, K(+-1) = 0, K >= 0 on |x| <= 1 (the only part used). x is in

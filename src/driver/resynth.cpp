@@ -190,7 +190,7 @@ HopPitch hop_pitch(const LoopSetup& setup, double ap) {
 void hop_correction(double* dphase, double L, std::int64_t d) {
     const double gap = static_cast<double>(256 - d);
     for (std::int32_t k = 1; k < kHalf; ++k) {
-        const double m = floor_exact(k / L + 0.5);
+        const double m = floor_plus_half(k / L);
         dphase[k] = wrap_cycles(dphase[k] - m * L * gap * 0.0009765625);
     }
 }

@@ -1,6 +1,7 @@
 #include "driver/transforms.h"
 
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "audio/det_math.h"
@@ -9,13 +10,49 @@ namespace kelmotra {
 
 namespace {
 
-// In-place bit-reversal permutation, with the reversed counter kept on the
-// fly (no index table). The counter steps through the even indices only: for
-// an even i with reverse j (< n/2), the reverse of i + 1 is j + n/2, so one
-// counter step serves two indices. Every pair (i, reverse of i) with i below
-// its reverse is swapped once; the pairs are disjoint, so their order does
-// not matter.
+// In-place bit-reversal permutation, computed on the fly (no index table
+// is kept between calls).
+//
+// For sizes with an even number of bits (1024 = 2^10 among them) an index is
+// a pair (H, L) of half-width numbers, i = H * w + L with w = sqrt(n), and its
+// reverse is rev(L) * w + rev(H). So i lies below its reverse exactly when
+// H < rev(L): for every L the pairs to swap are those with H = 0 .. rev(L) - 1,
+// and each is swapped once with no comparison to make. The reverses of the
+// half-width numbers come from a reversed counter, w of them per call.
+//
+// Other sizes walk every index with a reversed counter that steps through
+// the even indices only (the reverse of an odd i + 1 is that of i plus n/2),
+// swapping each pair (i, reverse of i) with i below its reverse.
+//
+// Either way the same disjoint pairs are swapped, so the result is the
+// permutation itself, whatever the order of the swaps.
 void bit_reverse(std::int32_t n, double* x) {
+    std::int32_t bits = 0;
+    while ((1 << bits) < n) ++bits;
+    constexpr std::int32_t kMaxHalf = 64;  // half widths up to 6 bits: n up to 4096
+    if (bits % 2 == 0 && (1 << (bits / 2)) <= kMaxHalf) {
+        const std::int32_t w = 1 << (bits / 2);
+        std::int32_t rev[kMaxHalf];
+        rev[0] = 0;
+        for (std::int32_t v = 1, r = 0; v < w; ++v) {
+            std::int32_t h = w >> 1;
+            r ^= h;
+            while (h > r) {
+                h >>= 1;
+                r ^= h;
+            }
+            rev[v] = r;
+        }
+        for (std::int32_t low = 0; low < w; ++low) {
+            const std::int32_t rl = rev[low];
+            double* column = x + low;   // x[H * w + low]
+            double* row = x + rl * w;   // x[rl * w + rev(H)]
+            for (std::int32_t high = 0; high < rl; ++high) {
+                std::swap(column[high * w], row[rev[high]]);
+            }
+        }
+        return;
+    }
     const std::int32_t half = n >> 1;
     std::int32_t j = 0;
     for (std::int32_t i = 0; i < n; i += 2) {
@@ -33,11 +70,24 @@ void bit_reverse(std::int32_t n, double* x) {
     }
 }
 
+// Pairs of doubles for the butterflies of neighbouring j: each lane is an
+// ordinary IEEE double operation, so a pair gives exactly the two scalar
+// results (the compilers we build with map these onto SSE2 or NEON).
+typedef double Pair __attribute__((vector_size(16)));
+
+inline Pair load_pair(const double* p) {
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store_pair(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
+inline Pair swap_pair(Pair v) { return Pair{v[1], v[0]}; }
+
 // Blocks of a stage at or above this size run their butterflies block by
 // block (long inner loops over j); smaller ones twiddle by twiddle (long
 // inner loops over the blocks). Each butterfly is independent of the others
 // in its stage, so the order changes nothing in the results.
-constexpr std::int32_t kBlockwiseFrom = 64;
+constexpr std::int32_t kBlockwiseFrom = 32;
 
 }  // namespace
 
@@ -86,7 +136,24 @@ void rdft_forward(std::int32_t n, double* x, const double* twiddle) {
                 double* lo = x + s;       // x[s + j] and, downward, x[s + b - j]
                 double* hi = x + s + b;   // x[s + b + j] and, downward, x[s + d - j]
                 const double* tw = twiddle + 2 * q;
-                for (std::int32_t j = 1; j < jn; ++j, tw += 2 * q) {
+                // j and j + 1 together; the four pairs of places never overlap
+                // since j + 1 < b - j - 1. The last j (jn - 1, odd count) alone.
+                std::int32_t j = 1;
+                for (; j + 1 < jn; j += 2, tw += 4 * q) {
+                    const Pair co = {tw[0], tw[2 * q]};
+                    const Pair si = {tw[1], tw[2 * q + 1]};
+                    const Pair a = swap_pair(load_pair(hi + b - j - 1));
+                    const Pair bb = load_pair(hi + j);
+                    const Pair e = swap_pair(load_pair(lo + b - j - 1));
+                    const Pair dd = load_pair(lo + j);
+                    const Pair v = a * co + bb * si;
+                    const Pair u = bb * co - a * si;
+                    store_pair(hi + j, v - e);
+                    store_pair(hi + b - j - 1, swap_pair(v + e));
+                    store_pair(lo + b - j - 1, swap_pair(dd - u));
+                    store_pair(lo + j, dd + u);
+                }
+                for (; j < jn; ++j, tw += 2 * q) {
                     const double co = tw[0];
                     const double si = tw[1];
                     double a = hi[b - j];
@@ -143,7 +210,22 @@ void rdft_inverse(std::int32_t n, double* y, const double* twiddle) {
                 double* lo = y + s;
                 double* hi = y + s + b;
                 const double* tw = twiddle + 2 * q;
-                for (std::int32_t j = 1; j < jn; ++j, tw += 2 * q) {
+                std::int32_t j = 1;
+                for (; j + 1 < jn; j += 2, tw += 4 * q) {
+                    const Pair co = {tw[0], tw[2 * q]};
+                    const Pair si = {tw[1], tw[2 * q + 1]};
+                    const Pair a = swap_pair(load_pair(hi + b - j - 1));
+                    const Pair bb = load_pair(hi + j);
+                    const Pair e = swap_pair(load_pair(lo + b - j - 1));
+                    const Pair dd = load_pair(lo + j);
+                    const Pair sum = a + bb;
+                    const Pair diff = dd - e;
+                    store_pair(lo + j, e + dd);
+                    store_pair(lo + b - j - 1, swap_pair(a - bb));
+                    store_pair(hi + j, sum * si + diff * co);
+                    store_pair(hi + b - j - 1, swap_pair(sum * co - diff * si));
+                }
+                for (; j < jn; ++j, tw += 2 * q) {
                     const double co = tw[0];
                     const double si = tw[1];
                     double a = hi[b - j];

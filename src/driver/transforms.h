@@ -9,6 +9,7 @@
 // scaling: rdft_inverse(rdft_forward(x)) gives n/2 times x.
 #pragma once
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -83,7 +84,9 @@ inline void table_sincos(const Tables& tables, double theta, double& c, double& 
     const double se = tables.twiddle[2 * static_cast<std::size_t>(e) + 1];
     c = ce + (ce * cm1 - se * sr);
     const double sa = se + (se * cm1 + ce * sr);
-    s = theta < 0.0 ? -sa : sa;
+    // The sign of theta, by its sign bit rather than a branch (a theta of -0
+    // gives a sine of -0 where a comparison would give +0: the same number).
+    s = sa * std::copysign(1.0, theta);
 }
 
 // atan2(y, x) in radians, [-pi, pi], from the atan table of `tables`, to
@@ -98,26 +101,27 @@ inline void table_sincos(const Tables& tables, double theta, double& c, double& 
 // (the next term is below 1e-20 relative). The four quadrant and octant
 // cases each have their own table column, so the last step is one addition
 // of a small term to a correctly rounded angle.
+//
+// The phases of a spectrum fall in every octant at random, so the octant is
+// chosen by arithmetic rather than by branches: the table column, and the
+// sign (+1 or -1, exact) with which the small angle enters, are indexed.
 inline double table_atan2(const Tables& tables, double y, double x) {
     const double ax = std::fabs(x);
     const double ay = std::fabs(y);
     if (!(ax > 0.0 && ay > 0.0 && ax <= DBL_MAX && ay <= DBL_MAX)) return det_atan2(y, x);
-    const bool steep = ay > ax;
-    const double a = steep ? ax : ay;
-    const double b = steep ? ay : ax;
+    const double a = std::min(ay, ax);  // the smaller
+    const double b = std::max(ay, ax);  // the larger
     const auto i = static_cast<std::int32_t>(a / b * kAtanSteps + 0.5);  // 0 .. 128
     const double c = static_cast<double>(i) / kAtanSteps;
     const double u = (a - c * b) / (b + c * a);
     const double u2 = u * u;
     const double p = u - u * u2 * (1.0 / 3.0 - u2 * (1.0 / 5.0 - u2 * (1.0 / 7.0)));
-    const double* row = &tables.atan[4 * static_cast<std::size_t>(i)];
-    double r;
-    if (x > 0.0) {
-        r = steep ? row[1] - p : row[0] + p;
-    } else {
-        r = steep ? row[3] + p : row[2] - p;
-    }
-    return y < 0.0 ? -r : r;
+    // Columns: 0 atan c (x > 0, |y| <= |x|), 1 pi/2 - atan c (x > 0, steep),
+    // 2 pi - atan c (x < 0, flat), 3 pi/2 + atan c (x < 0, steep).
+    static constexpr double kSign[4] = {1.0, -1.0, -1.0, 1.0};
+    const int col = (x > 0.0 ? 0 : 2) + (ay > ax ? 1 : 0);
+    const double r = tables.atan[4 * static_cast<std::size_t>(i) + col] + kSign[col] * p;
+    return r * std::copysign(1.0, y);  // y is not zero here
 }
 
 }  // namespace kelmotra
