@@ -249,6 +249,37 @@ TEST(Resynthesize, UnusablePitchRatiosGiveSilence) {
     }
 }
 
+// Extreme but finite settings in every combination: the loop must neither
+// crash nor convert an out-of-range double, and every sample it leaves,
+// before and after the level stage, is a finite number.
+TEST(Resynthesize, ExtremeSettingsLeaveOnlyFiniteSamples) {
+    const WaveData wave = mono_wave(harmonic_tone(200, 6000));
+    const double values[] = {1e-300, 1e-5, 3.0, 200.0, 1e5, 1e300};
+    const Tables tables = build_tables();
+    int combos = 0;
+    for (double pitch : values) {
+        for (double freq : values) {
+            for (double formant : {1e-300, 1.0, 1e300}) {
+                for (double modulation : {-1e300, 0.0, 1.0, 1e300}) {
+                    ResamplerArgs args = quiet_args(pitch);
+                    args.formant = formant;
+                    args.modulation = modulation;
+                    FreqList list = constant_list(freq, 20);
+                    std::vector<double> out(2048 + 1024, 0.0);
+                    resynthesize(args, straight_plan(2048), wave, list, tables, out, nullptr);
+                    apply_level(out.data(), 2048, 0.86, 2.0);
+                    for (int i = 0; i < 2048; ++i) {
+                        ASSERT_TRUE(std::isfinite(out[i]))
+                            << pitch << " " << freq << " " << formant << " " << modulation;
+                    }
+                    ++combos;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(combos, 6 * 6 * 3 * 4);
+}
+
 // Two hops 300 input samples apart: the second one's advances are corrected
 // as if the input had moved 256.
 TEST(HopCorrection, AddsTheMissingAdvancePerHarmonic) {
