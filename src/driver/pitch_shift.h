@@ -70,6 +70,18 @@ double envelope_kernel(double x);
 //           (computed once per call, not per bin).
 void spectral_envelope(double* mag, double L, EnvelopeWork& work);
 
+// Fills kernel[0..R] with K(m / L) for m = 0..R and returns R = floor(L)
+// (0 for L below 1 or not a number, kKernelCapacity at most). L in bins;
+// kernel holds kKernelCapacity + 1 doubles.
+std::int32_t envelope_kernel_table(double L, double* kernel);
+
+// One envelope value env(j), j = 1..512, from the magnitudes mag[0..511]
+// (bins), the kernel table of the same L and its R: the sum of
+// spectral_envelope for that bin alone, in the same order, so the same
+// number.
+double envelope_at(const double* mag, std::int32_t j, double L, const double* kernel,
+                   std::int32_t R);
+
 // Moves the spectrum by the pitch ratio h, keeping the envelope built by
 // spectral_envelope (same hop) in place.
 //   mag, dphase  inputs as in the header comment (mag with its envelope).
@@ -84,5 +96,15 @@ void spectral_envelope(double* mag, double L, EnvelopeWork& work);
 // 0 and 512 are 0. An h that is none of these (NaN) gives all zeros.
 void shift_spectrum(const double* mag, const double* dphase, double L, double h, double gf,
                     bool no_envelope, double* newmag, double* newdph);
+
+// spectral_envelope followed by shift_spectrum, with the same results, but
+// computing only the envelope values the shift reads (two per moved
+// harmonic, or env(512) when h == 1) instead of all 512. mag's lower half
+// [0..511] holds the magnitudes; its upper half is neither read nor written.
+// work: scratch (its kernel is overwritten). Other arguments and outputs as
+// for shift_spectrum.
+void shift_spectrum_on_demand(const double* mag, const double* dphase, double L, double h,
+                              double gf, bool no_envelope, EnvelopeWork& work, double* newmag,
+                              double* newdph);
 
 }  // namespace kelmotra

@@ -210,10 +210,12 @@ void render_hop(const LoopSetup& setup, std::int32_t hop, HopState& state, HopWo
     state.prev_pos = hp.p;
     if (!hp.valid) return;  // no usable pitch ratio: this hop adds nothing
 
-    spectral_envelope(work.mag.data(), hp.L, work.envelope);
     if (prev != -1 && hp.p - prev != kHop) hop_correction(work.dphase.data(), hp.L, hp.p - prev);
-    shift_spectrum(work.mag.data(), work.dphase.data(), hp.L, hp.h, setup.gf,
-                   setup.args->no_envelope, work.newmag.data(), work.newdph.data());
+    // The envelope and the shift, with only the envelope values the shift
+    // reads computed (the same numbers as the whole envelope would give).
+    shift_spectrum_on_demand(work.mag.data(), work.dphase.data(), hp.L, hp.h, setup.gf,
+                             setup.args->no_envelope, work.envelope, work.newmag.data(),
+                             work.newdph.data());
     synthesis_spectrum(tables, work.newmag.data(), work.newdph.data(), state.out_phase.data(),
                        work.syn.data());
     rdft_inverse(kFrameSize, work.syn.data(), tables.twiddle.data());

@@ -241,5 +241,49 @@ TEST(ShiftSpectrum, ExtremeRatiosStayInBounds) {
     EXPECT_EQ(newmag[3], 0.0);
 }
 
+// The hop loop computes only the envelope values the shift reads; that must
+// give exactly what the whole envelope gives, in every case of the shift.
+TEST(ShiftSpectrumOnDemand, SameNumbersAsTheWholeEnvelope) {
+    std::uint32_t state = 7;
+    auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<double>(state >> 8) / 16777216.0;  // [0, 1)
+    };
+    std::vector<double> base(1024, 0.0), dphase(513);
+    for (int k = 0; k < 512; ++k) base[k] = 1000.0 * next() * next() + (k % 11 == 0 ? 5000 : 0);
+    base[37] = 0.0;  // a silent bin, so some env(src) can be 0
+    for (int k = 0; k <= 512; ++k) dphase[k] = next() - 0.5;
+    struct Case {
+        double L, h, gf;
+        bool no_envelope;
+    };
+    const Case cases[] = {
+        {5.1, 2.0, 1.0, false},  {5.1, 0.5, 1.0, false}, {5.1, 1.0, 1.0, false},
+        {4.69, 1.37, 0.8, false}, {4.69, 0.81, 1.3, false}, {0.8, 1.5, 1.0, false},
+        {0.8, 0.7, 1.0, false},  {37.2, 1.1, 1.0, false}, {37.2, 0.3, 2.0, false},
+        {700.0, 1.2, 1.0, false}, {11.0, 1.25, 1.0, true}, {2.0, 3.0, 0.5, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<double> whole = base;
+        EnvelopeWork ew = make_envelope_work();
+        spectral_envelope(whole.data(), c.L, ew);
+        std::vector<double> m1(513), d1(513), m2(513), d2(513);
+        shift_spectrum(whole.data(), dphase.data(), c.L, c.h, c.gf, c.no_envelope, m1.data(),
+                       d1.data());
+        std::vector<double> lower = base;
+        for (int k = 512; k < 1024; ++k) lower[k] = kNaN;  // never read
+        shift_spectrum_on_demand(lower.data(), dphase.data(), c.L, c.h, c.gf, c.no_envelope, ew,
+                                 m2.data(), d2.data());
+        for (int k = 0; k <= 512; ++k) {
+            ASSERT_EQ(m1[k], m2[k]) << c.L << " " << c.h << " bin " << k;
+            ASSERT_EQ(d1[k], d2[k]) << c.L << " " << c.h << " bin " << k;
+        }
+        // And each single value equals the stored one.
+        const std::int32_t R = envelope_kernel_table(c.L, ew.kernel.data());
+        for (int j = 1; j <= 512; ++j)
+            ASSERT_EQ(envelope_at(base.data(), j, c.L, ew.kernel.data(), R), env(whole, j)) << j;
+    }
+}
+
 }  // namespace
 }  // namespace kelmotra
