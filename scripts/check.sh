@@ -30,6 +30,6 @@ if [ "$which" = both ] || [ "$which" = sanitize ]; then
   echo "== Sanitizer build (address, undefined) and tests"
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  run_suite "$root/build-check/sanitize" -DCMAKE_BUILD_TYPE=Debug -DKELMOTRA_SANITIZE=ON
+  run_suite "$root/build-check/sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELMOTRA_SANITIZE=ON
 fi
 exit $status
