@@ -59,16 +59,20 @@ void overlap_add(double* __restrict dst, const double* __restrict syn,
 
 // Magnitudes and phase advances of the spectrum in frame (layout of
 // rdft_forward); prev_phase carries the analysis phases from hop to hop.
+// The phases come first, in a loop of plain arithmetic whose divisions the
+// processor can overlap from bin to bin; the magnitudes follow in a loop of
+// their own, since a call in the middle would hold each bin's chain of
+// divisions up.
 void analyse(const Tables& tables, const double* frame, double* prev_phase, double* mag,
              double* dphase) {
     for (std::int32_t k = 1; k < kHalf; ++k) {
         const double c = frame[k];
         const double s = frame[kFrameSize - k];
         const double phi = table_atan2(tables, s, c) * 0.5 / kPhasePi;
-        mag[k] = det_hypot(s, c);
         dphase[k] = wrap_cycles(phi - prev_phase[k]);
         prev_phase[k] = phi;
     }
+    for (std::int32_t k = 1; k < kHalf; ++k) mag[k] = det_hypot(frame[kFrameSize - k], frame[k]);
     mag[0] = std::fabs(frame[0]);
     mag[kHalf] = std::fabs(frame[kHalf]);
     dphase[0] = 0.0;
