@@ -38,15 +38,16 @@ struct EnvelopeWork {
 EnvelopeWork make_envelope_work();
 
 // floor(x + 0.5), exactly as std::floor(x + 0.5) gives it, without a
-// library call and without a data-dependent branch: truncation through a
-// 64-bit integer, minus one where that went up. The sum x + 0.5 is never -0,
-// so the sign of a zero result needs no care; sums of 2^52 or more (and NaN,
-// infinities) are whole already and pass unchanged. This rounding runs
-// several times per bin per hop, on phases whose signs are random.
+// library call and without a data-dependent branch where it matters: sums
+// below 2^31 in magnitude (all phases and bin numbers) are truncated through
+// a 32-bit integer, minus one where that went up; larger ones, NaN and
+// infinities go to std::floor. The sum x + 0.5 is never -0, so the sign of a
+// zero result needs no care. This rounding runs several times per bin per
+// hop, on phases whose signs are random.
 inline double floor_plus_half(double x) {
     const double y = x + 0.5;
-    if (!(std::fabs(y) < 4503599627370496.0)) return y;  // 2^52
-    const double t = static_cast<double>(static_cast<std::int64_t>(y));
+    if (!(std::fabs(y) < 2147483648.0)) return std::floor(y);  // 2^31
+    const double t = static_cast<double>(static_cast<std::int32_t>(y));
     return t - (t > y ? 1.0 : 0.0);
 }
 

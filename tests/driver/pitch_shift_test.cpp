@@ -29,6 +29,28 @@ void fill_bins(std::vector<double>& mag, std::vector<double>& dphase) {
     }
 }
 
+// The inline rounding must be std::floor(x + 0.5) exactly, including the
+// halves, the 2^31 boundary, huge values and non-numbers.
+TEST(FloorPlusHalf, SameAsTheLibrary) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double edge = 2147483648.0;
+    const double cases[] = {0.0, -0.0, 0.5, -0.5, 1.5, -1.5, 2.4999999999999996, -2.5000000000000004,
+                            0.49999999999999994, -0.49999999999999994, 1e-300, -1e-300, 123456.5,
+                            edge - 0.5, edge - 1.5, -edge - 0.5, -edge + 0.5, edge, -edge, 1e17,
+                            -1e17, 4503599627370495.5, inf, -inf};
+    for (double x : cases) EXPECT_EQ(floor_plus_half(x), std::floor(x + 0.5)) << x;
+    EXPECT_TRUE(std::isnan(floor_plus_half(kNaN)));
+    std::uint32_t state = 3;
+    for (int i = 0; i < 100000; ++i) {
+        state = state * 1664525u + 1013904223u;
+        const double x = (static_cast<double>(state) / 4294967296.0 - 0.5) * 2000.0;
+        ASSERT_EQ(floor_plus_half(x), std::floor(x + 0.5)) << x;
+        const double w = wrap_cycles(x);
+        ASSERT_GE(w, -0.5) << x;
+        ASSERT_LT(w, 0.5) << x;
+    }
+}
+
 TEST(EnvelopeKernel, ShapeOnTheUsedRange) {
     EXPECT_EQ(envelope_kernel(0.0), 1.0);
     EXPECT_EQ(envelope_kernel(1.0), 0.0);
