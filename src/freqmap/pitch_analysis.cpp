@@ -147,7 +147,9 @@ void difference_function(const double* x, const double* rev, std::int32_t H, std
                          double* d, bool wide) {
     std::int32_t m = minLag;
 #if defined(__GNUC__)
-    if (m & 1) {
+    // At absurd sample rates the shortest lag lies beyond the longest, and
+    // there is no lag to compute at all.
+    if ((m & 1) && m <= maxLag) {
         d[m] = diff_one(x, N, K, m, w2e);
         ++m;
     }
