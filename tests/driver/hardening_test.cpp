@@ -22,6 +22,7 @@
 #include "audio/wav_reader.h"
 #include "freqmap/freqlist.h"
 #include "freqmap/frq_file.h"
+#include "freqmap/pitch_analysis.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -75,8 +76,8 @@ void patch_f64(Bytes& b, std::size_t at, double d) {
 
 // The tiny sample: RIFF, WAVE, a LIST chunk of odd size (with its pad byte)
 // before "fmt ", a 16-byte "fmt " chunk (16-bit mono at 11025 Hz) and 600
-// frames of a 220 Hz harmonic tone.
-Bytes tiny_wav() {
+// frames of a 220 Hz harmonic tone (or as many frames as asked for).
+Bytes tiny_wav(std::size_t frames = kFrames) {
     Bytes b;
     testsupport::put_tag(b, "RIFF");
     testsupport::put_u32(b, 0);  // set below
@@ -89,8 +90,8 @@ Bytes tiny_wav() {
     const Bytes fmt = testsupport::fmt_chunk(1, 1, kRate, 16);
     b.insert(b.end(), fmt.begin(), fmt.end());
     testsupport::put_tag(b, "data");
-    testsupport::put_u32(b, static_cast<std::uint32_t>(2 * kFrames));
-    for (std::size_t n = 0; n < kFrames; ++n) {
+    testsupport::put_u32(b, static_cast<std::uint32_t>(2 * frames));
+    for (std::size_t n = 0; n < frames; ++n) {
         double v = 0;
         for (int k = 1; k <= 6; ++k) v += std::sin(2 * M_PI * k * 220.0 * static_cast<double>(n) / kRate) / k;
         testsupport::put_u16(b, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(8000 * v))));
@@ -293,6 +294,9 @@ TEST(Hardening, WavFormatFieldsOutOfRange) {
         {"rate 0", [](Bytes& b) { patch32(b, kSampleRate, 0); }},
         {"rate 1", [](Bytes& b) { patch32(b, kSampleRate, 1); }},
         {"rate 7", [](Bytes& b) { patch32(b, kSampleRate, 7); }},
+        // R / 880 (the shortest lag, odd here) beyond 3N/4 (the longest).
+        {"rate 1411201", [](Bytes& b) { patch32(b, kSampleRate, 1411201); }},
+        {"rate 86715153", [](Bytes& b) { patch32(b, kSampleRate, 86715153); }},
         {"rate 2147483647", [](Bytes& b) { patch32(b, kSampleRate, 0x7FFFFFFFu); }},
         {"rate 2147483648", [](Bytes& b) { patch32(b, kSampleRate, 0x80000000u); }},
         {"rate 4294967295", [](Bytes& b) { patch32(b, kSampleRate, 0xFFFFFFFFu); }},
@@ -476,6 +480,28 @@ TEST(Hardening, DegeneratePitchAndModulationRenderSilenceOrSound) {
         } else if (c.expect == Sound) {
             EXPECT_FALSE(silent(out)) << c.what;
         }
+    }
+}
+
+// Sample rates so high that the shortest lag of the band (R / 880) lies
+// beyond the longest the window allows: there is no lag to try, and the
+// analysis must not touch a lag outside its arrays (AddressSanitizer in the
+// sanitizer build; the shortest lag of 1411201 Hz is odd, of 1411202 Hz
+// even). The sample is long enough for a few steps of the 2048-sample window.
+TEST(Hardening, AnalysisAtRatesWithoutAnyLag) {
+    const Scene s = scene("hard_rates_without_lags");
+    const Bytes wav = tiny_wav(6000);
+    for (std::uint32_t rate : {1411201u, 1411202u, 86715153u, 2147483647u}) {
+        Bytes b = wav;
+        patch32(b, kSampleRate, rate);
+        const auto raw = kelmotra::wav_parse_raw(b.data(), b.size(), 0, 0, 4096, nullptr);
+        ASSERT_TRUE(raw) << rate;
+        const auto list = kelmotra::analyse_raw(*raw, nullptr);
+        ASSERT_TRUE(list) << rate;
+        EXPECT_TRUE(kelmotra::freqlist_valid(*list)) << rate;
+        EXPECT_GT(list->count, 0) << rate;
+        EXPECT_TRUE(std::isfinite(list->freq_avg)) << rate;
+        expect_clean_end(run_case(s, b, nullptr), s, "rate " + std::to_string(rate) + ", analysed", 0);
     }
 }
 
