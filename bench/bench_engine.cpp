@@ -112,6 +112,36 @@ void BM_AnalysisAtan2Hypot511(benchmark::State& state) {
 }
 BENCHMARK(BM_AnalysisAtan2Hypot511);
 
+// The same bins through the table-driven atan2 the hop loop uses.
+void BM_TableAtan2_511(benchmark::State& state) {
+    const Tables tables = build_tables();
+    std::vector<double> c(512), s(512);
+    for (int k = 0; k < 512; ++k) {
+        c[k] = std::cos(k * 1.3) * (k + 1);
+        s[k] = std::sin(k * 0.7) * (k + 3);
+    }
+    for (auto _ : state) {
+        double acc = 0;
+        for (int k = 1; k < 512; ++k) acc += table_atan2(tables, s[k], c[k]);
+        benchmark::DoNotOptimize(acc);
+    }
+}
+BENCHMARK(BM_TableAtan2_511);
+
+void BM_DetHypot511(benchmark::State& state) {
+    std::vector<double> c(512), s(512);
+    for (int k = 0; k < 512; ++k) {
+        c[k] = std::cos(k * 1.3) * (k + 1);
+        s[k] = std::sin(k * 0.7) * (k + 3);
+    }
+    for (auto _ : state) {
+        double acc = 0;
+        for (int k = 1; k < 512; ++k) acc += det_hypot(s[k], c[k]);
+        benchmark::DoNotOptimize(acc);
+    }
+}
+BENCHMARK(BM_DetHypot511);
+
 void BM_SpectralEnvelope(benchmark::State& state) {
     std::vector<double> mag(1024);
     EnvelopeWork ew = make_envelope_work();

@@ -62,7 +62,8 @@ double cached_factor(FactorCache& cache, const EnvelopeSource& env, double m, do
 // The scatter (h > 1) or gather (h < 1) of shift_spectrum; h == 1 and NaN are
 // handled by the callers.
 void move_bins(const EnvelopeSource& env, const double* mag, const double* dphase, double L,
-               double h, double gf, bool no_envelope, double* newmag, double* newdph) {
+               double h, double gf, bool no_envelope, const AdvanceCorrection& correction,
+               double* newmag, double* newdph) {
     std::fill(newmag, newmag + kHalfFrame + 1, 0.0);
     std::fill(newdph, newdph + kHalfFrame + 1, 0.0);
     FactorCache cache;
@@ -75,8 +76,10 @@ void move_bins(const EnvelopeSource& env, const double* mag, const double* dphas
             const double t = floor_plus_half(k + s);
             if (!(t >= 1.0 && t <= kHalfFrame - 1)) continue;
             const auto ti = static_cast<std::int32_t>(t);
+            double dk = dphase[k];
+            if (correction.apply) dk = corrected_advance(dk, m, L, correction.gap);
             newmag[ti] = cached_factor(cache, env, m, L, h, gf, no_envelope) * mag[k];
-            newdph[ti] = wrap_cycles(dphase[k] - s * 256 * 0.0009765625);
+            newdph[ti] = wrap_cycles(dk - s * 256 * 0.0009765625);
         }
     } else if (h < 1.0) {
         // Gather: output bin t belongs to harmonic m at the new pitch and takes
@@ -87,8 +90,13 @@ void move_bins(const EnvelopeSource& env, const double* mag, const double* dphas
             const double k = floor_plus_half(t - s);
             if (!(k >= 0.0 && k <= kHalfFrame - 1)) continue;
             const auto ki = static_cast<std::int32_t>(k);
+            double dk = dphase[ki];
+            if (correction.apply && ki >= 1) {
+                // The source bin's own harmonic (bin 0 is never corrected).
+                dk = corrected_advance(dk, floor_plus_half(ki / L), L, correction.gap);
+            }
             newmag[t] = cached_factor(cache, env, m, L, h, gf, no_envelope) * mag[ki];
-            newdph[t] = wrap_cycles(dphase[ki] - s * 256 * 0.0009765625);
+            newdph[t] = wrap_cycles(dk - s * 256 * 0.0009765625);
         }
     }
 }
@@ -191,12 +199,12 @@ void shift_spectrum(const double* mag, const double* dphase, double L, double h,
     }
     EnvelopeSource env;
     env.mag = mag;
-    move_bins(env, mag, dphase, L, h, gf, no_envelope, newmag, newdph);
+    move_bins(env, mag, dphase, L, h, gf, no_envelope, AdvanceCorrection{}, newmag, newdph);
 }
 
 void shift_spectrum_on_demand(const double* mag, const double* dphase, double L, double h,
-                              double gf, bool no_envelope, EnvelopeWork& work, double* newmag,
-                              double* newdph) {
+                              double gf, bool no_envelope, const AdvanceCorrection& correction,
+                              EnvelopeWork& work, double* newmag, double* newdph) {
     EnvelopeSource env;
     env.mag = mag;
     env.kernel = work.kernel.data();
@@ -206,9 +214,13 @@ void shift_spectrum_on_demand(const double* mag, const double* dphase, double L,
         std::copy(mag, mag + kHalfFrame, newmag);
         newmag[kHalfFrame] = envelope_at(mag, kHalfFrame, L, env.kernel, env.R);
         std::copy(dphase, dphase + kHalfFrame + 1, newdph);
+        if (correction.apply) {
+            for (std::int32_t k = 1; k <= kHalfFrame - 1; ++k)
+                newdph[k] = corrected_advance(newdph[k], floor_plus_half(k / L), L, correction.gap);
+        }
         return;
     }
-    move_bins(env, mag, dphase, L, h, gf, no_envelope, newmag, newdph);
+    move_bins(env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph);
 }
 
 }  // namespace kelmotra

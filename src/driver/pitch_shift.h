@@ -54,6 +54,20 @@ inline double floor_plus_half(double x) {
 // Wraps a phase in cycles into [-0.5, 0.5): x - floor(x + 0.5).
 inline double wrap_cycles(double x) { return x - floor_plus_half(x); }
 
+// A phase advance dph (cycles) of a bin of harmonic m, corrected for an
+// input that moved 256 - gap frames since the previous hop instead of 256:
+// the harmonic at m * L bins lost m * L * gap / 1024 cycles. L in bins.
+inline double corrected_advance(double dph, double m, double L, double gap) {
+    return wrap_cycles(dph - m * L * gap * 0.0009765625);
+}
+
+// Whether (and by how much) the phase advances need that correction this
+// hop: gap = 256 - d for an input that moved d frames.
+struct AdvanceCorrection {
+    bool apply = false;
+    double gap = 0.0;  // input frames
+};
+
 // The smoothing kernel K(x) = (x^2 - 4)(x^2 - 1)(x^2 - 2.25)^2 / 20.25.
 // K(0) = 1, K(+-1) = 0, K >= 0 on |x| <= 1 (the only part used). x is in
 // harmonic spacings (bins / L).
@@ -98,14 +112,18 @@ double envelope_at(const double* mag, std::int32_t j, double L, const double* ke
 void shift_spectrum(const double* mag, const double* dphase, double L, double h, double gf,
                     bool no_envelope, double* newmag, double* newdph);
 
-// spectral_envelope followed by shift_spectrum, with the same results, but
-// computing only the envelope values the shift reads (two per moved
-// harmonic, or env(512) when h == 1) instead of all 512. mag's lower half
-// [0..511] holds the magnitudes; its upper half is neither read nor written.
-// work: scratch (its kernel is overwritten). Other arguments and outputs as
-// for shift_spectrum.
+// The hop correction of the phase advances (bins 1..511, each by
+// corrected_advance with its harmonic m = floor(k / L + 0.5)), then
+// spectral_envelope, then shift_spectrum, with the same results, but
+// computing only what the shift reads: the envelope values of the moved
+// harmonics (two each, or env(512) when h == 1) instead of all 512, and the
+// corrections of the bins that are moved, with the harmonic numbers the shift
+// has at hand. mag's lower half [0..511] holds the magnitudes; its upper half
+// is neither read nor written; dphase is not changed. correction: whether
+// and how to correct. work: scratch (its kernel is overwritten). Other
+// arguments and outputs as for shift_spectrum.
 void shift_spectrum_on_demand(const double* mag, const double* dphase, double L, double h,
-                              double gf, bool no_envelope, EnvelopeWork& work, double* newmag,
-                              double* newdph);
+                              double gf, bool no_envelope, const AdvanceCorrection& correction,
+                              EnvelopeWork& work, double* newmag, double* newdph);
 
 }  // namespace kelmotra

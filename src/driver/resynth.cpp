@@ -194,8 +194,7 @@ HopPitch hop_pitch(const LoopSetup& setup, double ap) {
 void hop_correction(double* dphase, double L, std::int64_t d) {
     const double gap = static_cast<double>(256 - d);
     for (std::int32_t k = 1; k < kHalf; ++k) {
-        const double m = floor_plus_half(k / L);
-        dphase[k] = wrap_cycles(dphase[k] - m * L * gap * 0.0009765625);
+        dphase[k] = corrected_advance(dphase[k], floor_plus_half(k / L), L, gap);
     }
 }
 
@@ -214,12 +213,16 @@ void render_hop(const LoopSetup& setup, std::int32_t hop, HopState& state, HopWo
     state.prev_pos = hp.p;
     if (!hp.valid) return;  // no usable pitch ratio: this hop adds nothing
 
-    if (prev != -1 && hp.p - prev != kHop) hop_correction(work.dphase.data(), hp.L, hp.p - prev);
-    // The envelope and the shift, with only the envelope values the shift
-    // reads computed (the same numbers as the whole envelope would give).
+    // The hop correction (when the input did not move 256 frames since the
+    // last hop), the envelope and the shift, computing only what the shift
+    // reads: the same numbers as hop_correction, spectral_envelope and
+    // shift_spectrum in turn.
+    AdvanceCorrection correction;
+    correction.apply = prev != -1 && hp.p - prev != kHop;
+    correction.gap = static_cast<double>(kHop - (hp.p - prev));
     shift_spectrum_on_demand(work.mag.data(), work.dphase.data(), hp.L, hp.h, setup.gf,
-                             setup.args->no_envelope, work.envelope, work.newmag.data(),
-                             work.newdph.data());
+                             setup.args->no_envelope, correction, work.envelope,
+                             work.newmag.data(), work.newdph.data());
     synthesis_spectrum(tables, work.newmag.data(), work.newdph.data(), state.out_phase.data(),
                        work.syn.data());
     rdft_inverse(kFrameSize, work.syn.data(), tables.twiddle.data());

@@ -297,6 +297,35 @@ TEST(HopCorrection, AddsTheMissingAdvancePerHarmonic) {
     EXPECT_EQ(dphase[2], 0.1);    // harmonic 0 does not move
 }
 
+// The hop loop folds the correction into the shift, correcting only the
+// bins the shift reads; the numbers must be those of the separate steps.
+TEST(HopCorrection, FoldedIntoTheShiftGivesTheSameNumbers) {
+    std::vector<double> mag(1024, 0.0), dphase(513);
+    for (int k = 0; k < 512; ++k) mag[k] = 100.0 + (k * 37 % 101) * 10.0;
+    for (int k = 0; k <= 512; ++k) dphase[k] = std::fmod(k * 0.377, 1.0) - 0.5;
+    for (double L : {4.69, 5.1, 0.9, 23.0}) {
+        for (double h : {2.0, 1.3, 1.0, 0.8, 0.5}) {
+            for (std::int64_t d : {300, 205, 0, -1000}) {
+                std::vector<double> corrected = dphase;
+                hop_correction(corrected.data(), L, d);
+                EnvelopeWork ew = make_envelope_work();
+                std::vector<double> m1(513), d1(513), m2(513), d2(513);
+                shift_spectrum_on_demand(mag.data(), corrected.data(), L, h, 1.0, false,
+                                         AdvanceCorrection{}, ew, m1.data(), d1.data());
+                AdvanceCorrection fold;
+                fold.apply = true;
+                fold.gap = static_cast<double>(256 - d);
+                shift_spectrum_on_demand(mag.data(), dphase.data(), L, h, 1.0, false, fold, ew,
+                                         m2.data(), d2.data());
+                for (int k = 0; k <= 512; ++k) {
+                    ASSERT_EQ(m1[k], m2[k]) << L << " " << h << " " << d << " bin " << k;
+                    ASSERT_EQ(d1[k], d2[k]) << L << " " << h << " " << d << " bin " << k;
+                }
+            }
+        }
+    }
+}
+
 // The correction applies only when the previous hop was not 256 behind.
 TEST(HopCorrection, AppliedOnlyWhenTheInputDidNotMove256) {
     const WaveData wave = mono_wave(harmonic_tone(200, 20000));
