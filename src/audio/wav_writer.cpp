@@ -1,5 +1,6 @@
 #include "audio/wav_writer.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -21,6 +22,15 @@ std::int64_t clamp_truncate(double v, double lo, double hi) {
     if (v < lo) v = lo;
     if (v > hi) v = hi;
     return static_cast<std::int64_t>(v);
+}
+
+// A double as single precision, rounded to nearest; values beyond the single
+// range are held at its largest finite value (the conversion itself would be
+// undefined there).
+float to_single(double d) {
+    if (d > FLT_MAX) return FLT_MAX;
+    if (d < -FLT_MAX) return -FLT_MAX;
+    return static_cast<float>(d);
 }
 
 }  // namespace
@@ -54,41 +64,52 @@ std::optional<std::vector<std::uint8_t>> wav_encode(const double* values, std::i
     b.insert(b.end(), {'d', 'a', 't', 'a'});
     put32(b, static_cast<std::uint32_t>(data_bytes));
 
-    for (std::uint64_t i = 0; i < samples; ++i) {
-        const double v = std::isnan(values[i]) ? 0.0 : values[i];  // NaN is written as silence
-        switch (bits) {
-            case 8:
-                b.push_back(static_cast<std::uint8_t>(clamp_truncate(v * 0.00390625 + 128.5, 0, 255)));
-                break;
-            case 16:
-                put16(b, static_cast<std::uint32_t>(clamp_truncate(v, -32768, 32767)));
-                break;
-            case 24: {
-                auto x = static_cast<std::uint32_t>(clamp_truncate(v * 256, -8388608, 8388607));
-                b.push_back(static_cast<std::uint8_t>(x));
-                b.push_back(static_cast<std::uint8_t>(x >> 8));
-                b.push_back(static_cast<std::uint8_t>(x >> 16));
-                break;
+    // The samples, converted depth by depth into the space after the header
+    // (one pass per depth keeps the per-sample work free of branches on it).
+    const std::size_t head = b.size();
+    b.resize(head + static_cast<std::size_t>(data_bytes));
+    std::uint8_t* o = b.data() + head;
+    auto value = [&](std::uint64_t i) { return std::isnan(values[i]) ? 0.0 : values[i]; };  // NaN is silence
+    switch (bits) {
+        case 8:
+            for (std::uint64_t i = 0; i < samples; ++i)
+                *o++ = static_cast<std::uint8_t>(clamp_truncate(value(i) * 0.00390625 + 128.5, 0, 255));
+            break;
+        case 16:
+            for (std::uint64_t i = 0; i < samples; ++i, o += 2) {
+                const auto x = static_cast<std::uint32_t>(clamp_truncate(value(i), -32768, 32767));
+                o[0] = static_cast<std::uint8_t>(x);
+                o[1] = static_cast<std::uint8_t>(x >> 8);
             }
-            case 32:
+            break;
+        case 24:
+            for (std::uint64_t i = 0; i < samples; ++i, o += 3) {
+                const auto x = static_cast<std::uint32_t>(clamp_truncate(value(i) * 256, -8388608, 8388607));
+                o[0] = static_cast<std::uint8_t>(x);
+                o[1] = static_cast<std::uint8_t>(x >> 8);
+                o[2] = static_cast<std::uint8_t>(x >> 16);
+            }
+            break;
+        case 32:
+            for (std::uint64_t i = 0; i < samples; ++i, o += 4) {
+                std::uint32_t u;
                 if (tag == 3) {
-                    float f = static_cast<float>(v / 32767.5);
-                    std::uint32_t u;
+                    const float f = to_single(value(i) / 32767.5);
                     std::memcpy(&u, &f, 4);
-                    put32(b, u);
                 } else {
-                    put32(b, static_cast<std::uint32_t>(clamp_truncate(v * 65536, -2147483648.0, 2147483647.0)));
+                    u = static_cast<std::uint32_t>(clamp_truncate(value(i) * 65536, -2147483648.0, 2147483647.0));
                 }
-                break;
-            default: {
-                double d = v / 32767.5;
+                for (int k = 0; k < 4; ++k) o[k] = static_cast<std::uint8_t>(u >> (8 * k));
+            }
+            break;
+        default:
+            for (std::uint64_t i = 0; i < samples; ++i, o += 8) {
+                const double d = value(i) / 32767.5;
                 std::uint64_t u;
                 std::memcpy(&u, &d, 8);
-                put32(b, static_cast<std::uint32_t>(u));
-                put32(b, static_cast<std::uint32_t>(u >> 32));
-                break;
+                for (int k = 0; k < 8; ++k) o[k] = static_cast<std::uint8_t>(u >> (8 * k));
             }
-        }
+            break;
     }
     return b;
 }
