@@ -34,7 +34,11 @@ fi
 echo "== Building the fuzz targets in $build"
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release \
   -DKELMOTRA_FUZZ=ON -DKELMOTRA_TESTS=OFF -DKELMOTRA_TOOLS=OFF >/dev/null
-cmake --build "$build" -j"$jobs" >/dev/null
+# Only the fuzz targets: the program, tools and tests are not needed here.
+fuzz_targets=$(cmake --build "$build" --target help | sed -n 's/^\.\.\. \(fuzz_[a-z_]*\).*/\1/p' |
+  grep -v '^fuzz_make_corpus$')
+# shellcheck disable=SC2086
+cmake --build "$build" -j"$jobs" --target $fuzz_targets >/dev/null
 
 if [ $# -gt 0 ]; then
   targets=("$@")
