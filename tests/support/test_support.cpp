@@ -1,10 +1,17 @@
 #include "support/test_support.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cmath>
+#include <cwchar>
+#include <cwctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -15,27 +22,45 @@ namespace fs = std::filesystem;
 
 namespace testsupport {
 
+// Paths in the tests are UTF-8 text. On Linux that is the name's bytes; on
+// Windows a narrow path would go through the ANSI code page, so the text is
+// widened as UTF-8 first.
+static fs::path as_path(const std::string& utf8) {
+#ifdef _WIN32
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+#else
+    return fs::path(utf8);
+#endif
+}
+
 std::string scratch_dir(const std::string& name) {
     fs::path dir = fs::path(KELMOTRA_BINARY_DIR) / "test-scratch" / name;
     std::error_code ec;
+#ifdef _WIN32
+    // Windows deletes no read-only file: give everything its write bit back.
+    if (fs::exists(dir, ec)) {
+        for (const auto& entry : fs::recursive_directory_iterator(dir, ec))
+            fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ec);
+    }
+#endif
     fs::remove_all(dir, ec);
     fs::create_directories(dir);
     return dir.string();
 }
 
 void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    std::ofstream f(as_path(path), std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!f) throw std::runtime_error("cannot write " + path);
 }
 
 std::vector<std::uint8_t> read_bytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
+    std::ifstream f(as_path(path), std::ios::binary);
     if (!f) return {};
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(f), {});
 }
 
-bool file_exists(const std::string& path) { return fs::exists(path); }
+bool file_exists(const std::string& path) { return fs::exists(as_path(path)); }
 
 void put_u16(std::vector<std::uint8_t>& b, std::uint32_t v) {
     b.push_back(static_cast<std::uint8_t>(v));
@@ -103,6 +128,156 @@ std::vector<std::uint8_t> wav16_mono(std::uint32_t rate, const std::vector<doubl
     return wav_file(1, 1, rate, 16, data);
 }
 
+#ifdef _WIN32
+
+namespace {
+
+std::wstring widen(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
+    return w;
+}
+
+// One argument quoted so that the C runtime's command-line parser gives it
+// back unchanged.
+void append_quoted(std::wstring& cmd, const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        cmd += arg;
+        return;
+    }
+    cmd += L'"';
+    std::size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        cmd.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        cmd += c;
+    }
+    cmd.append(2 * backslashes, L'\\');
+    cmd += L'"';
+}
+
+// The current environment with the given assignments added or replaced, as a
+// block for CreateProcessW.
+std::wstring environment_block(const std::vector<std::string>& env) {
+    std::vector<std::wstring> vars;
+    if (wchar_t* block = GetEnvironmentStringsW()) {
+        for (const wchar_t* p = block; *p; p += std::wcslen(p) + 1) vars.emplace_back(p);
+        FreeEnvironmentStringsW(block);
+    }
+    auto name_of = [](const std::wstring& v) {
+        std::wstring n = v.substr(0, v.find(L'=', 1));
+        for (wchar_t& c : n) c = static_cast<wchar_t>(towupper(c));
+        return n;
+    };
+    for (const std::string& e : env) {
+        const std::wstring w = widen(e);
+        std::erase_if(vars, [&](const std::wstring& v) { return name_of(v) == name_of(w); });
+        vars.push_back(w);
+    }
+    std::wstring out;
+    for (const std::wstring& v : vars) out += v + L'\0';
+    out += L'\0';
+    return out;
+}
+
+// A new empty file with a name no other caller gets.
+fs::path unique_temp_file() {
+    wchar_t name[MAX_PATH + 1] = {};
+    GetTempFileNameW(fs::temp_directory_path().c_str(), L"kmt", 0, name);
+    return fs::path(name);
+}
+
+// Text written through a text-mode stream arrives with CRLF line ends on
+// Windows; tests compare it in the LF form. Output holding a NUL byte is
+// binary (a WAV file on the standard output) and is left as it is.
+std::string as_text_if_text(std::string s) {
+    if (s.find('\0') != std::string::npos) return s;
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+        out += s[i];
+    }
+    return out;
+}
+
+HANDLE inheritable_file(const fs::path& path, bool write) {
+    SECURITY_ATTRIBUTES sa{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, write ? CREATE_ALWAYS : OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env) {
+    RunResult r;
+    const fs::path out_name = unique_temp_file();
+    const fs::path err_name = unique_temp_file();
+    HANDLE out_h = inheritable_file(out_name, true);
+    HANDLE err_h = inheritable_file(err_name, true);
+    HANDLE in_h = inheritable_file(L"NUL", false);
+
+    const fs::path exe = fs::absolute(fs::path(widen(program))).make_preferred();
+    std::wstring cmd;
+    append_quoted(cmd, exe.wstring());
+    for (const std::string& a : args) {
+        cmd += L' ';
+        append_quoted(cmd, widen(a));
+    }
+    std::wstring env_block;
+    if (!env.empty()) env_block = environment_block(env);
+
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in_h;
+    si.hStdOutput = out_h;
+    si.hStdError = err_h;
+    PROCESS_INFORMATION pi{};
+    const BOOL started = CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE,
+                                        CREATE_UNICODE_ENVIRONMENT,
+                                        env.empty() ? nullptr : env_block.data(), nullptr, &si, &pi);
+    if (started) {
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(pi.hProcess, &code);
+        // An exception (access violation, abort) ends a process with an NTSTATUS
+        // error code; count it as the counterpart of a signal.
+        if (code >= 0xC0000000u) {
+            r.signal = static_cast<int>(code & 0x7fffffff);
+        } else {
+            r.status = static_cast<int>(code);
+        }
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    } else {
+        r.status = 127;
+    }
+    CloseHandle(in_h);
+    CloseHandle(out_h);
+    CloseHandle(err_h);
+    auto slurp = [](const fs::path& name) {
+        std::ifstream f(name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    };
+    r.out = as_text_if_text(slurp(out_name));
+    r.err = as_text_if_text(slurp(err_name));
+    std::error_code ec;
+    fs::remove(out_name, ec);
+    fs::remove(err_name, ec);
+    return r;
+}
+
+#else
+
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::vector<std::string>& env) {
     RunResult r;
@@ -141,10 +316,16 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     return r;
 }
 
+#endif
+
 std::string kelmotra_exe() { return KELMOTRA_EXE; }
 
 std::string tool_exe(const std::string& name) {
+#ifdef _WIN32
+    return (fs::path(KELMOTRA_BINARY_DIR) / "tools" / (name + ".exe")).string();
+#else
     return (fs::path(KELMOTRA_BINARY_DIR) / "tools" / name).string();
+#endif
 }
 
 std::string voice_sample() {
