@@ -115,5 +115,3 @@ BENCHMARK(BM_det_pow);
 BENCHMARK(BM_std_pow);
 
 }  // namespace
-
-BENCHMARK_MAIN();
