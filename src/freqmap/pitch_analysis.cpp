@@ -725,7 +725,8 @@ std::optional<FreqList> analysePitch(const std::uint8_t* bytes, std::size_t buff
             weighted += w * freq[u];
         }
     }
-    const double freq_avg = weight_sum != 0.0 ? weighted / weight_sum : static_cast<double>(R) / s.maxLag;
+    double freq_avg = weight_sum != 0.0 ? weighted / weight_sum : static_cast<double>(R) / s.maxLag;
+    if (!std::isfinite(freq_avg)) freq_avg = static_cast<double>(R) / s.maxLag;  // weights beyond the double range
     say(progress, "\nfreq_avg=%lf\n", freq_avg);
 
     // A sample too short for a single step has no entry to look up.

@@ -49,7 +49,7 @@ struct InFolder {
 };
 
 TEST(Platform, PathsKeepTheirBytes) {
-    EXPECT_EQ(path_from_ascii(".frq"), PathString(".frq"));
+    EXPECT_EQ(path_from_ascii(".frq"), path_from_utf8(".frq"));
     for (const std::string& s : {std::string("voice.wav"), std::string("\xE3\x81\x82.wav"),
                                  std::string("caf\xE9.wav"),  // Latin-1, not UTF-8
                                  std::string("a b/c\\d.wav"), std::string()}) {

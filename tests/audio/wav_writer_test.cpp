@@ -3,7 +3,9 @@
 #include "audio/wav_writer.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cmath>
 #include <cstdint>
@@ -370,7 +372,11 @@ TEST(WavWriterFiles, FailingWritesLeaveEverythingAsItWas) {
 }
 
 TEST(WavWriterFiles, ReadOnlyFolderKeepsTheOldFile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "folder permissions do not stop writes on Windows";
+#else
     if (::geteuid() == 0) GTEST_SKIP() << "root writes into any folder";
+#endif
     const std::string dir = testsupport::scratch_dir("wav_writer_readonly");
     const Bytes old(100, 0x42);
     testsupport::write_bytes(dir + "/out.wav", old);
