@@ -110,6 +110,10 @@ int run_resampler(const std::vector<CmdArg>& argv) {
     const std::int32_t outlen = plan.outlen > 0 ? plan.outlen : 0;
     std::vector<double> out(static_cast<std::size_t>(outlen) + 1024, 0.0);
     resynthesize(args, plan, *wave, *list, tables, out, stderr);
+    // The input is not needed any more: releasing it before the output is
+    // encoded keeps the peak memory of long notes down.
+    wave.reset();
+    list.reset();
     apply_level(out.data(), outlen, args.peak_exp, args.volume);
 
     if (wav_write(args.out_path, out.data(), outlen, 16, 1, 44100, 1) < 0) {

@@ -59,8 +59,11 @@ TEST(Platform, PathsKeepTheirBytes) {
 
 TEST(Platform, FilesOpenByTheExactBytesOfTheirNames) {
     const std::string dir = testsupport::scratch_dir("platform_names");
-    for (const std::string& name : {std::string("\xE3\x81\x82.wav"), std::string("caf\xE9.wav"),
-                                    std::string("space and \xE2\x99\xAA.wav")}) {
+    std::vector<std::string> names = {std::string("\xE3\x81\x82.wav"), std::string("space and \xE2\x99\xAA.wav")};
+#ifndef _WIN32
+    names.push_back("caf\xE9.wav");  // Latin-1 bytes: only byte paths can carry them
+#endif
+    for (const std::string& name : names) {
         SCOPED_TRACE(name);
         const std::string path = dir + "/" + name;
         const Bytes content = pattern(33);
