@@ -73,7 +73,7 @@ Bytes samples(std::uint16_t tag, std::uint16_t channels, std::uint16_t bits, std
     return d;
 }
 
-struct WavSpec {
+struct WavShape {
     std::uint16_t tag = 1;
     std::uint16_t channels = 1;
     std::uint16_t bits = 16;
@@ -84,7 +84,7 @@ struct WavSpec {
     bool extra_chunk = false;  // a LIST chunk of odd size before "fmt "
 };
 
-Bytes wav(const WavSpec& s) {
+Bytes wav(const WavShape& s) {
     const Bytes data = samples(s.tag, s.channels, s.bits, s.rate, s.frames, s.f0);
     Bytes fmt;
     const std::uint16_t align = static_cast<std::uint16_t>(s.channels * (s.bits / 8));
@@ -189,16 +189,16 @@ int main(int argc, char** argv) {
     const fs::path root = argv[1];
 
     // WAV files in every supported form, all short.
-    WavSpec s16;
-    WavSpec u8{1, 2, 8, 22050, 48, 330.0, false, true};
-    WavSpec s24{1, 1, 24, 48000, 40, 220.0, true, false};
-    WavSpec s32{1, 1, 32, 44100, 32, 440.0, false, false};
-    WavSpec f32{3, 2, 32, 44100, 32, 220.0, true, false};
-    WavSpec f64{3, 1, 64, 8000, 24, 200.0, false, true};
-    const std::vector<std::pair<std::string, WavSpec>> wavs = {
+    WavShape s16;
+    WavShape u8{1, 2, 8, 22050, 48, 330.0, false, true};
+    WavShape s24{1, 1, 24, 48000, 40, 220.0, true, false};
+    WavShape s32{1, 1, 32, 44100, 32, 440.0, false, false};
+    WavShape f32{3, 2, 32, 44100, 32, 220.0, true, false};
+    WavShape f64{3, 1, 64, 8000, 24, 200.0, false, true};
+    const std::vector<std::pair<std::string, WavShape>> wavs = {
         {"s16_mono", s16}, {"u8_stereo_list", u8}, {"s24_ext", s24},
         {"s32", s32},      {"f32_ext_stereo", f32}, {"f64_list", f64}};
-    for (const auto& [name, spec] : wavs) write(root / "wav_parse", name + ".wav", wav(spec));
+    for (const auto& [name, shape] : wavs) write(root / "wav_parse", name + ".wav", wav(shape));
 
     // The raw form: a window (start, length, pad) in front of the file.
     const struct {
@@ -214,8 +214,8 @@ int main(int argc, char** argv) {
         put32(b, static_cast<std::uint32_t>(w.start));
         put32(b, static_cast<std::uint32_t>(w.length));
         put32(b, static_cast<std::uint32_t>(w.pad));
-        for (const auto& [name, spec] : wavs)
-            if (name == w.wav_name) b = concat(b, wav(spec));
+        for (const auto& [name, shape] : wavs)
+            if (name == w.wav_name) b = concat(b, wav(shape));
         write(root / "wav_parse_raw", std::string(w.name) + ".bin", b);
     }
 
@@ -258,7 +258,7 @@ int main(int argc, char** argv) {
     }
 
     // Whole runs: a short low-rate sample so that each run stays quick.
-    WavSpec run_wav{1, 1, 16, 11025, 600, 220.0, false, false};
+    WavShape run_wav{1, 1, 16, 11025, 600, 220.0, false, false};
     const Bytes voice = wav(run_wav);
     const Bytes list = frq(64, 10, 220.0, 11025, {9});
     write(root / "run", "with_frq.bin",
@@ -268,7 +268,7 @@ int main(int argc, char** argv) {
     write(root / "run", "bend.bin",
           run_input({"C5", "100", "P0", "0", "20", "0", "0", "150", "0", "!200", "AA#2#Bk//AA"}, &list,
                     voice));
-    WavSpec float_wav{3, 2, 32, 22050, 300, 150.0, true, false};
+    WavShape float_wav{3, 2, 32, 22050, 300, 150.0, true, false};
     write(root / "run", "float_stereo.bin",
           run_input({"A3", "100", "N", "0", "25", "0", "0", "100", "0"}, nullptr, wav(float_wav)));
     return 0;
