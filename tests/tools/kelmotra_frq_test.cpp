@@ -59,7 +59,7 @@ std::vector<std::uint8_t> encode(const std::vector<double>& mono, int bits, int 
     return bytes ? *bytes : std::vector<std::uint8_t>{};
 }
 
-struct SampleSpec {
+struct SampleShape {
     std::string relative;  // path below the bank folder
     std::vector<std::uint8_t> bytes;
 };
@@ -67,7 +67,7 @@ struct SampleSpec {
 // Three versions of the bundled sample: as shipped, at half the rate in
 // 24-bit stereo, and relabelled to 96 kHz as 32-bit float, the last in a
 // subfolder with an upper-case extension.
-std::vector<SampleSpec> three_samples() {
+std::vector<SampleShape> three_samples() {
     const std::vector<double> v = voice_values();
     std::vector<double> half;
     for (std::size_t i = 0; i < v.size(); i += 2) half.push_back(v[i]);
@@ -82,15 +82,15 @@ std::string frq_of(const std::string& wav) {
     return kelmotra::path_to_utf8(kelmotra::frq_path(kelmotra::path_from_utf8(wav)).path);
 }
 
-void write_bank(const std::string& dir, const std::vector<SampleSpec>& samples) {
-    for (const SampleSpec& s : samples) {
+void write_bank(const std::string& dir, const std::vector<SampleShape>& samples) {
+    for (const SampleShape& s : samples) {
         fs::create_directories((fs::path(dir) / s.relative).parent_path());
         write_bytes((fs::path(dir) / s.relative).string(), s.bytes);
     }
 }
 
 // What kelmotra itself writes for a sample when told to analyse it anew.
-std::vector<std::uint8_t> kelmotra_frq_bytes(const std::string& dir, const SampleSpec& s) {
+std::vector<std::uint8_t> kelmotra_frq_bytes(const std::string& dir, const SampleShape& s) {
     const std::string in = (fs::path(dir) / fs::path(s.relative).filename()).string();
     write_bytes(in, s.bytes);
     const std::string out = (fs::path(dir) / "note.wav").string();
@@ -128,7 +128,7 @@ std::vector<std::uint8_t> sample_with_a_pause() {
 TEST(KelmotraFrqAnalyse, FolderGetsTheFrqFilesKelmotraWrites) {
     const std::string bank = scratch_dir("frq_tool_bank");
     const std::string ref = scratch_dir("frq_tool_bank_ref");
-    const std::vector<SampleSpec> samples = three_samples();
+    const std::vector<SampleShape> samples = three_samples();
     write_bank(bank, samples);
 
     RunResult r = frq_tool({"analyse", "--jobs", "2", bank});
@@ -138,7 +138,7 @@ TEST(KelmotraFrqAnalyse, FolderGetsTheFrqFilesKelmotraWrites) {
     EXPECT_EQ(count_of(r.err, "] analysed "), 3u) << r.err;
 
     std::vector<kelmotra::FreqList> lists;
-    for (const SampleSpec& s : samples) {
+    for (const SampleShape& s : samples) {
         const std::string frq = frq_of((fs::path(bank) / s.relative).string());
         ASSERT_TRUE(file_exists(frq)) << frq;
         EXPECT_EQ(read_bytes(frq), kelmotra_frq_bytes(ref, s)) << s.relative;
@@ -155,12 +155,12 @@ TEST(KelmotraFrqAnalyse, FolderGetsTheFrqFilesKelmotraWrites) {
 
 TEST(KelmotraFrqAnalyse, UpToDateMapsAreSkippedUnlessForcedOrStale) {
     const std::string bank = scratch_dir("frq_tool_skip");
-    const std::vector<SampleSpec> samples = three_samples();
+    const std::vector<SampleShape> samples = three_samples();
     write_bank(bank, samples);
     ASSERT_EQ(frq_tool({"analyse", bank}).status, 0);
 
     std::vector<std::string> frqs;
-    for (const SampleSpec& s : samples) frqs.push_back(frq_of((fs::path(bank) / s.relative).string()));
+    for (const SampleShape& s : samples) frqs.push_back(frq_of((fs::path(bank) / s.relative).string()));
     const std::vector<std::uint8_t> first = read_bytes(frqs[0]);
     const auto stamp = fs::last_write_time(frqs[0]);
 
