@@ -1,5 +1,6 @@
 #include "audio/platform.h"
 
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <cstring>
@@ -15,6 +16,9 @@
 #else
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #endif
 
 namespace kelmotra {
@@ -121,16 +125,29 @@ std::optional<std::vector<std::uint8_t>> read_file(const PathString& path) {
     std::FILE* f = open_file(path, "rb");
     if (!f) return std::nullopt;
     std::vector<std::uint8_t> bytes;
-    std::uint8_t block[65536];
-    bool failed = false;
-    for (;;) {
-        std::size_t n = std::fread(block, 1, sizeof block, f);
-        bytes.insert(bytes.end(), block, block + n);
-        if (n < sizeof block) {
-            failed = std::ferror(f) != 0;
-            break;
-        }
+    // Read straight into a buffer of the file's size (one read, no copies);
+    // a file that grows meanwhile, or whose size is unknown, is read on in
+    // blocks until its end.
+    const auto st = file_status(path);
+    std::size_t have = 0;
+    if (st && !st->is_directory && st->size > 0 &&
+        static_cast<std::uint64_t>(st->size) < (std::uint64_t{1} << 40)) {
+        bytes.resize(static_cast<std::size_t>(st->size));
+        have = std::fread(bytes.data(), 1, bytes.size(), f);
     }
+    bool failed = std::ferror(f) != 0;
+    if (!failed && have == bytes.size()) {
+        std::uint8_t block[65536];
+        for (;;) {
+            const std::size_t n = std::fread(block, 1, sizeof block, f);
+            bytes.resize(have + n);
+            std::copy(block, block + n, bytes.begin() + static_cast<std::ptrdiff_t>(have));
+            have += n;
+            if (n < sizeof block) break;
+        }
+        failed = std::ferror(f) != 0;
+    }
+    bytes.resize(have);
     std::fclose(f);
     if (failed) return std::nullopt;
     return bytes;
@@ -167,6 +184,13 @@ bool write_file_atomic(const PathString& path, const std::uint8_t* data, std::si
     if (ok) ok = rename_over(tmp, path);
     if (!ok) remove_file(tmp);
     return ok;
+}
+
+void keep_freed_memory() {
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 128 << 20);
+#endif
 }
 
 double monotonic_seconds() {

@@ -60,6 +60,11 @@ bool write_stdout(const std::uint8_t* data, std::size_t size);
 // Removes a file; false when it did not exist or could not be removed.
 bool remove_file(const PathString& path);
 
+// Asks the allocator to keep freed memory for reuse within the process
+// rather than returning it to the system at once: a short-lived process then
+// pays for fresh zeroed pages only once. No effect where not supported.
+void keep_freed_memory();
+
 // Seconds on a monotonic high-resolution clock.
 double monotonic_seconds();
 

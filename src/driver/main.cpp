@@ -9,12 +9,14 @@
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
+    kelmotra::keep_freed_memory();
     std::vector<kelmotra::CmdArg> args;
     for (int i = 0; i < argc; ++i) args.push_back({std::wstring(argv[i]), std::wstring(argv[i])});
     return kelmotra::run_resampler(args);
 }
 #else
 int main(int argc, char** argv) {
+    kelmotra::keep_freed_memory();
     std::vector<kelmotra::CmdArg> args;
     for (int i = 0; i < argc; ++i)
         args.push_back({kelmotra::decode_argument(argv[i]), std::string(argv[i])});
