@@ -9,12 +9,9 @@
 #include "driver/timing.h"
 #include "freqmap/freqlist.h"
 #include "freqmap/frq_file.h"
-#if __has_include("driver/resynth.h") && __has_include("freqmap/pitch_analysis.h")
 #include "driver/resynth.h"
 #include "driver/transforms.h"
 #include "freqmap/pitch_analysis.h"
-#define KELMOTRA_HAVE_ENGINE 1
-#endif
 
 namespace kelmotra {
 
@@ -92,7 +89,6 @@ int run_resampler(const std::vector<CmdArg>& argv) {
         return 1;
     }
 
-#ifdef KELMOTRA_HAVE_ENGINE
     const Tables tables = build_tables();
 
     std::optional<FreqList> list;
@@ -124,15 +120,6 @@ int run_resampler(const std::vector<CmdArg>& argv) {
         return 1;
     }
     return 0;
-#else
-    std::optional<FreqList> list = frq_load(args.in_path, notice);
-    if (!list) {
-        std::fputs("error : get freqency list.\n", stderr);
-        return 1;
-    }
-    plan_timing(args, wave->format.sample_rate, wave->frames, stderr);
-    return 1;
-#endif
 }
 
 }  // namespace kelmotra
