@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
+
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -12,15 +14,7 @@
 namespace kelmotra {
 namespace {
 
-std::string stream_text(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string s;
-    char buf[256];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    return s;
-}
+using testsupport::stream_text;
 
 // Plans quietly (verbose off) unless a log is asked for.
 TimingPlan plan(ResamplerArgs args, std::uint32_t rate, std::int32_t ssize, std::string* log = nullptr) {

@@ -28,15 +28,7 @@ using testsupport::write_bytes;
 PathString P(const std::string& s) { return path_from_utf8(s); }
 
 // Everything written to a captured stream so far.
-std::string stream_text(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string s;
-    char buf[256];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    return s;
-}
+using testsupport::stream_text;
 
 FreqList sample_list() {
     FreqList list;

@@ -370,6 +370,16 @@ double estimate_pitch(const std::vector<double>& x, std::size_t from, std::size_
     return rate / (pick + shift);
 }
 
+std::string stream_text(std::FILE* f) {
+    std::fflush(f);
+    std::rewind(f);
+    std::string s;
+    char buf[256];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    return s;
+}
+
 std::vector<double> wav16_samples(const std::vector<std::uint8_t>& file) {
     std::vector<double> out;
     for (std::size_t i = 44; i + 1 < file.size(); i += 2) {

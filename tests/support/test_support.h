@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,9 @@ std::string voice_sample();
 // parabolic interpolation, searching lags for min_hz..max_hz at rate Hz.
 double estimate_pitch(const std::vector<double>& x, std::size_t from, std::size_t len,
                       double rate, double min_hz, double max_hz);
+
+// Everything written so far to a stream opened with tmpfile() (rewinds it).
+std::string stream_text(std::FILE* f);
 
 // Samples of a 16-bit mono WAV file's data chunk (after the 44-byte header).
 std::vector<double> wav16_samples(const std::vector<std::uint8_t>& file);
