@@ -13,7 +13,7 @@
 #include "driver/pitch_shift.h"
 #include "driver/resynth.h"
 #include "driver/timing.h"
-#include "driver/transforms.h"
+#include "audio/transforms.h"
 #include "freqmap/freqlist.h"
 
 namespace {

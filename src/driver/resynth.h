@@ -16,7 +16,7 @@
 #include "driver/args.h"
 #include "driver/pitch_shift.h"
 #include "driver/timing.h"
-#include "driver/transforms.h"
+#include "audio/transforms.h"
 #include "freqmap/freqlist.h"
 
 namespace kelmotra {

@@ -10,7 +10,7 @@
 #include "freqmap/freqlist.h"
 #include "freqmap/frq_file.h"
 #include "driver/resynth.h"
-#include "driver/transforms.h"
+#include "audio/transforms.h"
 #include "freqmap/pitch_analysis.h"
 
 namespace kelmotra {

@@ -1,4 +1,4 @@
-#include "driver/transforms.h"
+#include "audio/transforms.h"
 
 #include <cmath>
 #include <cstring>
