@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio/wav_reader.h"
+#include "freqmap/analysis.h"
 #include "freqmap/pitch_analysis.h"
 
 namespace {

@@ -27,7 +27,7 @@ SampleResult failed(std::string reason) {
     return r;
 }
 
-SampleResult update_sample_unguarded(const PathString& sample, bool force) {
+SampleResult update_sample_unguarded(const PathString& sample, bool force, const AnalysisOptions& analysis) {
     const FrqName name = frq_path(sample);
     if (name.is_input_itself) return failed("an FRQ file, not a sample");
     const std::optional<FileStatus> wav_status = file_status(sample);
@@ -52,7 +52,7 @@ SampleResult update_sample_unguarded(const PathString& sample, bool force) {
     std::optional<std::vector<std::uint8_t>> bytes = read_file(sample);
     if (!bytes) return failed("cannot read the file");
     std::string why;
-    std::optional<FreqList> list = analyse_wav_bytes(*bytes, why);
+    std::optional<FreqList> list = analyse_wav_bytes(*bytes, analysis, why);
     if (!list) return failed(why);
     if (frq_save(sample, &*list, nullptr) != 1)
         return failed("cannot write its FRQ file " + path_to_utf8(name.path));
@@ -65,6 +65,7 @@ SampleResult update_sample_unguarded(const PathString& sample, bool force) {
 struct Board {
     const std::vector<PathString>* samples = nullptr;
     bool force = false;
+    AnalysisOptions analysis;
     bool terminal = false;
     double start = 0.0;
     std::atomic<std::size_t> next{0};
@@ -128,7 +129,7 @@ void work_through(Board& board) {
     for (;;) {
         const std::size_t i = board.next.fetch_add(1);
         if (i >= total) return;
-        SampleResult r = update_sample((*board.samples)[i], board.force);
+        SampleResult r = update_sample((*board.samples)[i], board.force, board.analysis);
         std::lock_guard<std::mutex> guard(board.lock);
         board.results[i] = std::move(r);
         ++board.done;
@@ -169,11 +170,11 @@ SampleList collect_samples(const std::vector<PathString>& inputs) {
     return out;
 }
 
-SampleResult update_sample(const PathString& sample, bool force) {
+SampleResult update_sample(const PathString& sample, bool force, const AnalysisOptions& analysis) {
     const double t0 = monotonic_seconds();
     SampleResult r;
     try {
-        r = update_sample_unguarded(sample, force);
+        r = update_sample_unguarded(sample, force, analysis);
     } catch (const std::bad_alloc&) {
         r = failed("out of memory");
     } catch (const std::exception& e) {
@@ -189,6 +190,7 @@ int run_analyse(const AnalyseOptions& options) {
     const SampleList list = collect_samples(options.inputs);
     board.samples = &list.samples;
     board.force = options.force;
+    board.analysis = options.analysis;
     board.terminal = stream_is_terminal(stderr);
     board.results.resize(list.samples.size());
     const std::size_t total = list.samples.size();

@@ -1,12 +1,15 @@
 // kelmotra-frq: prepares and inspects the FRQ files (frequency maps) that
 // kelmotra keeps beside each voice sample (voice.wav -> voice_wav.frq).
 //
-//   kelmotra-frq analyse [--force] [--jobs N] PATH...
+//   kelmotra-frq analyse [--force] [--jobs N] [--method robust|classic] PATH...
 //   kelmotra-frq show [--csv] FILE
 //   kelmotra-frq plot FILE -o OUT.svg
 //
-// Exit status: 0 on success, 1 when a file failed, 2 for bad usage.
+// KELMOTRA_ANALYSIS=classic selects the classic analysis wherever a map is
+// made, as it does for kelmotra; read once, here. Exit status: 0 on success,
+// 1 when a file failed, 2 for bad usage.
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <new>
 #include <string>
@@ -30,15 +33,19 @@ const char* const kMainUsage =
     "beside each voice sample: voice.wav -> voice_wav.frq.\n"
     "\n"
     "commands:\n"
-    "  analyse [--force] [--jobs N] PATH...  write the FRQ files of samples and folders\n"
+    "  analyse [--force] [--jobs N] [--method M] PATH...\n"
+    "                                        write the FRQ files of samples and folders\n"
     "  show [--csv] FILE                     print the map of a sample or an FRQ file\n"
     "  plot FILE -o OUT.svg                  draw the map over the waveform as SVG\n"
     "  help [COMMAND]                        this text, or the usage of a command\n"
     "\n"
+    "Maps are made by the robust tracker; KELMOTRA_ANALYSIS=classic in the\n"
+    "environment selects the classic analysis instead, as it does for kelmotra.\n"
+    "\n"
     "Exit status: 0 success, 1 some file failed, 2 bad usage.\n";
 
 const char* const kAnalyseUsage =
-    "usage: kelmotra-frq analyse [--force] [--jobs N] PATH...\n"
+    "usage: kelmotra-frq analyse [--force] [--jobs N] [--method robust|classic] PATH...\n"
     "\n"
     "Writes the FRQ file of every sample: each PATH is a WAV file, or a folder\n"
     "searched recursively for files whose name ends in .wav (any letter case).\n"
@@ -48,6 +55,9 @@ const char* const kAnalyseUsage =
     "                    and is not older than its sample); such samples are\n"
     "                    skipped otherwise\n"
     "  --jobs N, -j N    analyse N samples at once (default: one per core)\n"
+    "  --method M        robust (the default tracker) or classic (the literal\n"
+    "                    analysis of earlier versions); the default comes from\n"
+    "                    KELMOTRA_ANALYSIS, as for kelmotra\n"
     "\n"
     "Progress goes to stderr, the summary to stdout. Exit status 1 when any\n"
     "sample failed; the others are analysed all the same.\n";
@@ -99,8 +109,9 @@ unsigned parse_jobs(const std::string& text) {
     return n <= kMaxJobs ? n : 0;
 }
 
-int command_analyse(const std::vector<Arg>& args) {
+int command_analyse(const std::vector<Arg>& args, const kelmotra::AnalysisOptions& analysis) {
     kelmotra::AnalyseOptions options;
+    options.analysis = analysis;
     bool options_done = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i].text;
@@ -128,6 +139,17 @@ int command_analyse(const std::vector<Arg>& args) {
                 return usage_error("--jobs wants a whole number from 1 to " + std::to_string(kMaxJobs) +
                                        ", not '" + value + "'",
                                    "analyse");
+        } else if (a == "--method" || a.rfind("--method=", 0) == 0) {
+            std::string value;
+            if (a.rfind("--method=", 0) == 0) {
+                value = a.substr(9);
+            } else {
+                if (i + 1 >= args.size()) return usage_error(a + " needs robust or classic", "analyse");
+                value = args[++i].text;
+            }
+            if (value != "robust" && value != "classic")
+                return usage_error("--method wants robust or classic, not '" + value + "'", "analyse");
+            options.analysis.method = kelmotra::analysis_method_named(value.c_str());
         } else {
             return usage_error("analyse: unknown option '" + a + "'", "analyse");
         }
@@ -136,7 +158,7 @@ int command_analyse(const std::vector<Arg>& args) {
     return kelmotra::run_analyse(options);
 }
 
-int command_show(const std::vector<Arg>& args) {
+int command_show(const std::vector<Arg>& args, const kelmotra::AnalysisOptions& analysis) {
     bool csv = false;
     std::vector<PathString> files;
     bool options_done = false;
@@ -157,10 +179,10 @@ int command_show(const std::vector<Arg>& args) {
     }
     if (files.size() != 1)
         return usage_error(files.empty() ? "show: no file given" : "show: give exactly one file", "show");
-    return kelmotra::run_show(files[0], csv);
+    return kelmotra::run_show(files[0], csv, analysis);
 }
 
-int command_plot(const std::vector<Arg>& args) {
+int command_plot(const std::vector<Arg>& args, const kelmotra::AnalysisOptions& analysis) {
     std::vector<PathString> files;
     std::vector<PathString> outs;
     bool options_done = false;
@@ -186,10 +208,10 @@ int command_plot(const std::vector<Arg>& args) {
         return usage_error(files.empty() ? "plot: no file given" : "plot: give exactly one file", "plot");
     if (outs.size() != 1)
         return usage_error(outs.empty() ? "plot: no output given (-o OUT.svg)" : "plot: give one output", "plot");
-    return kelmotra::run_plot(files[0], outs[0]);
+    return kelmotra::run_plot(files[0], outs[0], analysis);
 }
 
-int run(const std::vector<Arg>& all) {
+int run(const std::vector<Arg>& all, const kelmotra::AnalysisOptions& analysis) {
     if (all.size() < 2) return usage_error("no command given", nullptr);
     const std::string& command = all[1].text;
     const std::vector<Arg> rest(all.begin() + 2, all.end());
@@ -211,15 +233,17 @@ int run(const std::vector<Arg>& all) {
         std::fputs(text, stdout);
         return 0;
     }
-    if (command == "analyse" || command == "analyze") return command_analyse(rest);
-    if (command == "show") return command_show(rest);
-    if (command == "plot") return command_plot(rest);
+    if (command == "analyse" || command == "analyze") return command_analyse(rest, analysis);
+    if (command == "show") return command_show(rest, analysis);
+    if (command == "plot") return command_plot(rest, analysis);
     return usage_error("unknown command '" + command + "'", nullptr);
 }
 
 int guarded_run(const std::vector<Arg>& args) {
+    kelmotra::AnalysisOptions analysis;
+    analysis.method = kelmotra::analysis_method_named(std::getenv("KELMOTRA_ANALYSIS"));
     try {
-        return run(args);
+        return run(args, analysis);
     } catch (const std::bad_alloc&) {
         std::fputs("kelmotra-frq: out of memory\n", stderr);
     } catch (const std::exception& e) {
