@@ -28,17 +28,6 @@ constexpr std::int32_t kDefaultHighHz = 880;
 constexpr std::int32_t kRatioP[7] = {1, 2, 3, 4, 5, 3, 4};
 constexpr std::int32_t kRatioQ[7] = {1, 1, 1, 1, 1, 2, 3};
 
-#if defined(__GNUC__)
-__attribute__((format(printf, 2, 3)))
-#endif
-void say(std::FILE* out, const char* format, ...) {
-    if (out == nullptr) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(out, format, args);
-    va_end(args);
-}
-
 std::int64_t scaled(std::int64_t L, int ratio) { return kRatioP[ratio] * L / kRatioQ[ratio]; }
 
 // Channel-0 sample of frame f on the 16-bit scale; 0 for frames without data.
@@ -295,6 +284,23 @@ double step_weight(std::span<const double> freq, std::size_t i, double a) {
 }
 
 }  // namespace
+
+void say(std::FILE* out, const char* format, ...) {
+    if (out == nullptr) return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(out, format, args);
+    va_end(args);
+}
+
+void say_setup(std::FILE* out, const PitchSetup& s) {
+    say(out, "N=%d Step=%d\n", s.N, s.Step);
+    say(out, "Data Size=%d\n", static_cast<int>(s.D));
+    say(out, "Channels=%d\n", s.Ch);
+    say(out, "Block Align=%d\n", s.A);
+    say(out, "Samples per Sec=%d\n", s.R);
+    say(out, "List Size=%d\n", s.list_size);
+}
 
 AnalysisWindow analysis_window(std::uint32_t R) {
     if (R < 15000u) return {512, 64};
@@ -704,12 +710,7 @@ std::optional<FreqList> analysePitch(const std::uint8_t* bytes, std::size_t buff
     const PitchSetup& s = *setup;
     PitchWork work = pitch_work(s);
 
-    say(progress, "N=%d Step=%d\n", N, Step);
-    say(progress, "Data Size=%d\n", D);
-    say(progress, "Channels=%d\n", Ch);
-    say(progress, "Block Align=%d\n", A);
-    say(progress, "Samples per Sec=%d\n", R);
-    say(progress, "List Size=%d\n", s.list_size);
+    say_setup(progress, s);
 
     const auto size = static_cast<std::size_t>(s.list_size);
     std::vector<std::int32_t> lag(size, 0);

@@ -72,7 +72,14 @@ std::optional<FreqList> analysePitch(const std::uint8_t* bytes, std::size_t buff
                                      std::uint16_t format_tag, std::FILE* progress);
 
 // ---------------------------------------------------------------------------
-// Building blocks of the analysis, for tests and benchmarks.
+// Building blocks of the analysis, for tests, benchmarks and the robust
+// tracker.
+
+// printf to out, or nothing when out is nullptr (the progress lines).
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void say(std::FILE* out, const char* format, ...);
 
 // Whether lag z matches lag M (both frames): floor(8M/9) < z < floor(9M/8).
 bool lag_matches(std::int64_t z, std::int64_t M);
@@ -100,6 +107,10 @@ struct PitchSetup {
     std::int32_t list_count = 0;  // steps analysed: i * A * Step < D - N, at most list_size
     std::int64_t data_frames = 0; // frames that hold data: offset < D, channel 0 inside the buffer
 };
+
+// The first set-up lines of an analysis on out (nullptr: none), from
+// "N=%d Step=%d" to "List Size=%d".
+void say_setup(std::FILE* out, const PitchSetup& setup);
 
 // Checks the arguments of analysePitch (same meaning and units) and derives
 // the sizes. The result borrows bytes. Nothing when they break its rules.

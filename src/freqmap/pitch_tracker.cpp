@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 
 #include "freqmap/pitch_path.h"
 #include "freqmap/sample_readers.h"
@@ -14,17 +13,6 @@ static_assert(kMaxCandidates == kPathMaxCandidates);
 namespace {
 
 constexpr std::int32_t kMaxTransform = 1 << 20;
-
-#if defined(__GNUC__)
-__attribute__((format(printf, 2, 3)))
-#endif
-void say(std::FILE* out, const char* format, ...) {
-    if (out == nullptr) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(out, format, args);
-    va_end(args);
-}
 
 // The voicing-threshold prior's cumulative share below threshold s (0 .. 1):
 // 1 - (1 - s)^power, by repeated multiplication.
@@ -199,12 +187,7 @@ void tracker_step(const TrackerSetup& t, const TrackerOptions& o, TrackerWork& w
 
 std::optional<FreqList> track_pitch(const PitchSetup& s, const TrackerOptions& o, std::FILE* progress) {
     const std::optional<TrackerSetup> setup = tracker_setup(s.R, s.N, o);
-    say(progress, "N=%d Step=%d\n", s.N, s.Step);
-    say(progress, "Data Size=%d\n", static_cast<int>(s.D));
-    say(progress, "Channels=%d\n", s.Ch);
-    say(progress, "Block Align=%d\n", s.A);
-    say(progress, "Samples per Sec=%d\n", s.R);
-    say(progress, "List Size=%d\n", s.list_size);
+    say_setup(progress, s);
     if (setup) {
         say(progress, "Frequenz auf    %lfHz %d\n", static_cast<double>(s.R) / setup->maxLag, setup->maxLag);
         say(progress, "Frequenz bis zu %lfHz %d\n", static_cast<double>(s.R) / setup->minLag, setup->minLag);
