@@ -52,6 +52,7 @@ constexpr const char* kHelp =
     "           as the resampler does: \"!120\" is base64, \"!120*hff2\" is hff\n"
     "           with order 2, \"!120*cmp1\" cmp, any other tag after \"*\" enc.\n"
     "--help     prints this text.\n"
+    "--version  prints the version.\n"
     "\n"
     "Example: kelmotra-bend encode 0 0 0 0 100   prints AA#3#Bk\n"
     "         kelmotra-bend decode --tempo '!120*enc' '$AFF@kA'   prints 0 0 0 5 5 100\n"
@@ -292,6 +293,10 @@ int main(int argc, char** argv) {
         if (a == "--") break;
         if (a == "--help" || a == "-h") {
             std::cout << kHelp;
+            return 0;
+        }
+        if (a == "--version") {
+            std::cout << "kelmotra-bend " << KELMOTRA_VERSION << '\n';
             return 0;
         }
     }
