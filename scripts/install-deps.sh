@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing, and
 # generates the de_DE.UTF-8 locale that the decimal-comma tests use.
 set -euo pipefail
-packages=(cmake g++ make googletest libgtest-dev libbenchmark-dev locales)
+packages=(cmake g++ make googletest libgtest-dev libbenchmark-dev locales python3-yaml help2man)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

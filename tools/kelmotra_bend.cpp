@@ -28,33 +28,37 @@ namespace {
 using namespace kelmotra;
 
 constexpr const char* kHelp =
-    "usage: kelmotra-bend encode [--form base64|enc|cmp|hff] [--order N] [VALUE ...]\n"
-    "       kelmotra-bend decode [--form base64|enc|cmp|hff] [--order N] TEXT\n"
-    "       kelmotra-bend decode --tempo TEMPO TEXT\n"
+    "Usage: kelmotra-bend encode [--form base64|enc|cmp|hff] [--order N] [VALUE ...]\n"
+    "  or:  kelmotra-bend decode [--form base64|enc|cmp|hff] [--order N] TEXT\n"
+    "  or:  kelmotra-bend decode --tempo TEMPO TEXT\n"
     "\n"
     "Writes and reads the pitch-bend text that kelmotra takes as its thirteenth\n"
     "argument: one value per bend step, in cents.\n"
     "\n"
-    "encode  prints the text of the curve given as VALUEs (numbers, rounded to\n"
-    "        integers; negative values such as -100 are values, not options). With\n"
-    "        no VALUE the numbers are read from standard input, separated by\n"
-    "        white space. At most 32767 values.\n"
-    "decode  prints the values of TEXT separated by single spaces.\n"
+    "Commands:\n"
+    "  encode     prints the text of the curve given as VALUEs (numbers, rounded to\n"
+    "             integers; negative values such as -100 are values, not options).\n"
+    "             With no VALUE the numbers are read from standard input, separated\n"
+    "             by white space. At most 32767 values.\n"
+    "  decode     prints the values of TEXT separated by single spaces.\n"
     "\n"
-    "--form F   base64 (default): the standard form, two digits per value with\n"
-    "           \"#n#\" repeats; values must lie in -2048..2047.\n"
-    "           enc, cmp, hff: the extended forms (differences of the chosen\n"
-    "           order, coded, then filler runs and back references). enc and cmp\n"
-    "           keep differences within -2048..2047; hff keeps any 16-bit curve.\n"
-    "--order N  difference order of the extended forms: 0 to 3 (above 3 acts\n"
-    "           as 3; enc refuses 5 and more). Ignored with base64. Default 0.\n"
-    "--tempo T  decode: choose the form and order from kelmotra's tempo argument,\n"
-    "           as the resampler does: \"!120\" is base64, \"!120*hff2\" is hff\n"
-    "           with order 2, \"!120*cmp1\" cmp, any other tag after \"*\" enc.\n"
-    "--help     prints this text.\n"
+    "Options:\n"
+    "  --form F   base64 (default): the standard form, two digits per value with\n"
+    "             \"#n#\" repeats; values must lie in -2048..2047.\n"
+    "             enc, cmp, hff: the extended forms (differences of the chosen\n"
+    "             order, coded, then filler runs and back references). enc and cmp\n"
+    "             keep differences within -2048..2047; hff keeps any 16-bit curve.\n"
+    "  --order N  difference order of the extended forms: 0 to 3 (above 3 acts\n"
+    "             as 3; enc refuses 5 and more). Ignored with base64. Default 0.\n"
+    "  --tempo T  decode: choose the form and order from kelmotra's tempo argument,\n"
+    "             as the resampler does: \"!120\" is base64, \"!120*hff2\" is hff\n"
+    "             with order 2, \"!120*cmp1\" cmp, any other tag after \"*\" enc.\n"
+    "  --help     prints this text.\n"
+    "  --version  prints the version.\n"
     "\n"
-    "Example: kelmotra-bend encode 0 0 0 0 100   prints AA#3#Bk\n"
-    "         kelmotra-bend decode --tempo '!120*enc' '$AFF@kA'   prints 0 0 0 5 5 100\n"
+    "Examples:\n"
+    "  kelmotra-bend encode 0 0 0 0 100   prints AA#3#Bk\n"
+    "  kelmotra-bend decode --tempo '!120*enc' '$AFF@kA'   prints 0 0 0 5 5 100\n"
     "\n"
     "Exit status: 0 success, 1 no result (message on standard error), 2 bad usage.\n";
 
@@ -292,6 +296,10 @@ int main(int argc, char** argv) {
         if (a == "--") break;
         if (a == "--help" || a == "-h") {
             std::cout << kHelp;
+            return 0;
+        }
+        if (a == "--version") {
+            std::cout << "kelmotra-bend " << KELMOTRA_VERSION << '\n';
             return 0;
         }
     }

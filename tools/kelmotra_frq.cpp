@@ -41,6 +41,7 @@ const char* const kMainUsage =
     "  show [--csv] FILE                     print the map of a sample or an FRQ file\n"
     "  plot FILE -o OUT.svg                  draw the map over the waveform as SVG\n"
     "  help [COMMAND]                        this text, or the usage of a command\n"
+    "  --version                             the version\n"
     "\n"
     "Maps are made by the robust tracker; KELMOTRA_ANALYSIS=classic in the\n"
     "environment selects the classic analysis instead, as it does for kelmotra.\n"
@@ -274,6 +275,10 @@ int run(const std::vector<Arg>& all, const kelmotra::AnalysisOptions& analysis) 
     if (all.size() < 2) return usage_error("no command given", nullptr);
     const std::string& command = all[1].text;
     const std::vector<Arg> rest(all.begin() + 2, all.end());
+    if (command == "--version") {
+        std::printf("kelmotra-frq %s\n", KELMOTRA_VERSION);
+        return 0;
+    }
     if (is_help(command)) {
         std::fputs(kMainUsage, stdout);
         return 0;

@@ -201,14 +201,16 @@ double note_to_hz(std::wstring_view text) {
 
 double velocity_factor(double v) { return det_pow(2.0, v * 0.01 - 1.0); }
 
-std::int32_t bend_step_for_tempo(int tempo) {
-    if (tempo < 1) return 256;
+std::int32_t bend_step_for_tempo(double tempo) {
+    if (tempo < 1.0) return 256;
     return static_cast<std::int32_t>(0.625 / tempo * 44100.0 + 0.5);
 }
 
-std::int16_t tempo_from_text(std::wstring_view text, wchar_t alt_sep) {
-    if (text.size() < 2) return 0;
-    double t = std::trunc(parse_number(text.substr(1), alt_sep));
+double tempo_from_text(std::wstring_view text, wchar_t alt_sep) {
+    if (text.size() < 2) return 0.0;
+    const double written = parse_number(text.substr(1), alt_sep);
+    if (written >= kMinDecimalTempo && written <= kMaxDecimalTempo) return written;
+    double t = std::trunc(written);
     if (t > 2147483647.0) t = 2147483647.0;
     if (t < -2147483648.0) t = -2147483648.0;
     return static_cast<std::int16_t>(static_cast<std::int32_t>(t));
@@ -266,7 +268,7 @@ void parse_late_args(const std::vector<CmdArg>& argv, wchar_t alt_sep, std::FILE
         if (has(L'G')) args.reanalyse = true;
         if (has(L't')) {
             const double t = flag_value(flags, L't', alt_sep);
-            if (t >= -200.0 && t < 200.0) args.pitch = args.pitch * det_pow(2.0, t / 1200.0);
+            if (t >= kMinTransposeCents && t < kEndTransposeCents) args.pitch = args.pitch * det_pow(2.0, t / 1200.0);
         }
         if (has(L'n')) args.verbose = false;
     }
@@ -286,7 +288,7 @@ void parse_late_args(const std::vector<CmdArg>& argv, wchar_t alt_sep, std::FILE
         const std::u16string bend_text = to_u16(argv[13].text);
         std::optional<PitchBend> bend = readbend(tempo_text, bend_text, msg);
         if (bend && !bend->values.empty()) {
-            const int tempo = tempo_from_text(argv[12].text, alt_sep);
+            const double tempo = tempo_from_text(argv[12].text, alt_sep);
             args.bend_step = bend_step_for_tempo(tempo);
             const std::size_t n = bend->values.size();
             args.track.resize(n + 1);

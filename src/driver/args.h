@@ -70,13 +70,23 @@ double note_to_hz(std::wstring_view text);
 // 2^(v * 0.01 - 1): 100 gives 1, 200 gives 2, 0 gives 0.5.
 double velocity_factor(double v);
 
-// Output samples per bend value at a tempo: one value per 1/96 beat, or 256
-// when the tempo is below 1.
-std::int32_t bend_step_for_tempo(int tempo);
+// Output samples per bend value at a tempo in beats per minute: one value per
+// 1/96 beat, rounded to whole samples, or 256 when the tempo is below 1.
+std::int32_t bend_step_for_tempo(double tempo);
 
-// The tempo of argument 12: the number from its second character on,
-// truncated and taken as a 16-bit value.
-std::int16_t tempo_from_text(std::wstring_view text, wchar_t alt_sep);
+// Tempos read with their decimals; any other is read as a whole number.
+inline constexpr double kMinDecimalTempo = 1.0;
+inline constexpr double kMaxDecimalTempo = 32767.0;
+
+// The tempo of argument 12 in beats per minute: the number from its second
+// character on. Within kMinDecimalTempo..kMaxDecimalTempo it is used as
+// written (92.5 stays 92.5, as hosts pass a song's tempo); any other is
+// truncated and taken as a 16-bit value, so such notes render as they always did.
+double tempo_from_text(std::wstring_view text, wchar_t alt_sep);
+
+// Flag t transposes only within [kMinTransposeCents, kEndTransposeCents).
+inline constexpr double kMinTransposeCents = -200.0;
+inline constexpr double kEndTransposeCents = 200.0;
 
 // Arguments 10, 11, 7, 6 and 9 (the ones read before the locale is set).
 void parse_early_args(const std::vector<CmdArg>& argv, ResamplerArgs& args);

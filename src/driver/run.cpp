@@ -12,6 +12,7 @@
 #include "driver/resynth.h"
 #include "audio/transforms.h"
 #include "freqmap/analysis.h"
+#include "driver/usage.h"
 
 namespace kelmotra {
 
@@ -69,6 +70,7 @@ int run_resampler(const std::vector<CmdArg>& argv, const AnalysisOptions& analys
         std::printf("kelmotra! 001 for x%d\n", edition_bits());
         return 0;
     }
+    if (print_info_if_asked(argv, stdout)) return 0;
     // When the WAV goes to the standard output stream, nothing else may: the
     // messages that normally go there are sent to the error stream instead.
     const bool wav_to_stdout = argv.size() > 2 && argv[2].raw == path_from_ascii("-");

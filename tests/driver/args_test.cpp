@@ -200,21 +200,26 @@ TEST(Tempo, BendStepAndTempoText) {
     EXPECT_EQ(bend_step_for_tempo(0), 256);
     EXPECT_EQ(bend_step_for_tempo(-5), 256);
     EXPECT_EQ(bend_step_for_tempo(32767), 1);
+    EXPECT_EQ(bend_step_for_tempo(92), 300);
+    EXPECT_EQ(bend_step_for_tempo(92.5), 298);  // 298.38 samples per 1/96 beat
+    EXPECT_EQ(bend_step_for_tempo(0.9), 256);
 
     struct Case {
         const char* text;
         wchar_t sep;
-        std::int16_t tempo;
+        double tempo;
     };
     const Case cases[] = {
         {"!120", 0, 120},         {"!0", 0, 0},           {"!-5", 0, -5},
         {"120", 0, 20},           // the first character is always skipped
-        {"!120.9", 0, 120},       {"!120,9", L',', 120},  {"!-0.5", 0, 0},
+        {"!120.9", 0, 120.9},     {"!120,9", L',', 120.9}, {"!120,9", 0, 120},
+        {"!92.5*hff2", 0, 92.5},  {"!0.9", 0, 0},         {"!-0.5", 0, 0},
+        {"!32767.5", 0, 32767},   {"!65536.5", 0, 0},     // whole numbers outside 1..32767
         {"!", 0, 0},              {"", 0, 0},             {"!abc", 0, 0},
         {"!120*hff3", 0, 120},    {"!70000", 0, 4464},    // taken as 16 bits
         {"!1e300", 0, -1},        {"!-1e300", 0, 0},
     };
-    for (const auto& c : cases) EXPECT_EQ(tempo_from_text(W(c.text), c.sep), c.tempo) << c.text;
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(tempo_from_text(W(c.text), c.sep), c.tempo) << c.text;
 }
 
 // ---------------------------------------------------------------- arguments
@@ -488,7 +493,7 @@ TEST(PitchTrack, StandardFormAndBendStep) {
         std::int32_t bend_step;
     };
     // "AA" = 0, "Bk" = 100, "//" = -1 cents.
-    const Case cases[] = {{"!120", 230}, {"!0", 256}, {"!-5", 256}, {"!", 256}, {"!96", 287}, {"!120.9", 230}};
+    const Case cases[] = {{"!120", 230}, {"!0", 256}, {"!-5", 256}, {"!", 256}, {"!96", 287}, {"!120.9", 228}, {"!92.5", 298}};
     for (const auto& c : cases) {
         const ResamplerArgs a = parse(full({{12, c.tempo}, {13, "AABk//"}}));
         EXPECT_EQ(a.bend_step, c.bend_step) << c.tempo;

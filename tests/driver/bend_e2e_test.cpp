@@ -34,9 +34,10 @@ std::string prepare(const std::string& name) {
 }
 
 std::vector<double> render(const std::string& dir, const std::string& tempo, const std::string& bend,
-                           const std::string& pitch = "E4", const std::string& flags = "n") {
+                           const std::string& pitch = "E4", const std::string& flags = "n",
+                           const std::string& length_ms = "1200") {
     const std::string out = dir + "/out.wav";
-    std::vector<std::string> args = {dir + "/in.wav", out, pitch, "100", flags, "100", "1200",
+    std::vector<std::string> args = {dir + "/in.wav", out, pitch, "100", flags, "100", length_ms,
                                      "0", "0", "100", "0"};
     if (!tempo.empty()) args.push_back(tempo);
     if (!bend.empty()) args.push_back(bend);
@@ -121,4 +122,24 @@ TEST(BendE2e, TransposeFlagShiftsTheWholeCurve) {
     ASSERT_EQ(x.size(), 52920u);
     EXPECT_NEAR(cents_at(x, 12000, kE4), 50.0, 15.0);
     EXPECT_NEAR(cents_at(x, 38000, kE4), 150.0, 15.0);
+}
+
+TEST(BendE2e, DecimalTempoKeepsALateStepOnTheHostsBeat) {
+    const std::string dir = prepare("bend_decimal_tempo");
+    // A 100-cent step after 592 bend values: 4.000 s into the note at 92.5 BPM.
+    const std::string bend = "AA#591#Bk#200#";
+    // The output sample where the pitch first stands above +50 cents.
+    auto step_at = [](const std::vector<double>& x) {
+        for (std::size_t from = 3.8 * 44100; from + 1024 < x.size(); from += 32) {
+            const double f = testsupport::estimate_pitch(x, from, 1024, 44100, 60, 1000);
+            if (f > 0 && 1200.0 * std::log2(f / kE4) > 50.0) return static_cast<double>(from + 512);
+        }
+        return 1e9;
+    };
+    const double decimal = step_at(render(dir, "!92.5", bend, "E4", "n", "4500"));
+    const double whole = step_at(render(dir, "!92", bend, "E4", "n", "4500"));
+    // Within 10 ms (the frame's spread included); read as 92 it came 27 ms late.
+    EXPECT_NEAR(decimal, 4.0 * 44100, 0.01 * 44100);
+    // 92 BPM spaces the values 300 samples apart instead of 298.
+    EXPECT_NEAR(whole - decimal, 592 * 2, 256);
 }

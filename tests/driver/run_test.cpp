@@ -70,6 +70,28 @@ TEST(Run, NoArgumentsPrintsTheBanner) {
     EXPECT_EQ(r.err, "");
 }
 
+TEST(Run, HelpAndVersionOnlyAsTheSoleArgument) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* starts;
+    };
+    const Case cases[] = {
+        {{"--version"}, 0, "kelmotra " KELMOTRA_VERSION "\n"},
+        {{"--help"}, 0, "Usage: kelmotra IN.wav OUT.wav PITCH"},
+        {{"-h"}, 0, "Usage: kelmotra IN.wav OUT.wav PITCH"},
+        {{"--help", "out.wav"}, 1, ""},  // a note whose sample is named --help
+    };
+    for (const Case& c : cases) {
+        const auto r = run_program(testsupport::kelmotra_exe(), c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0];
+        EXPECT_EQ(r.out.rfind(c.starts, 0), 0u) << r.out;
+        if (c.status == 0) {
+            EXPECT_EQ(r.err, "");
+        }
+    }
+}
+
 TEST(Run, FailureExitsReportAndWriteNothing) {
     std::string dir = testsupport::scratch_dir("run_failures");
     std::string out = dir + "/out.wav";

@@ -147,5 +147,7 @@ TEST_F(KelmotraBend, HelpDescribesTheCommands) {
     EXPECT_EQ(r.status, 0);
     for (const char* word : {"encode", "decode", "--form", "--order", "--tempo", "hff", "cmp", "base64"}) {
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
-    }
+    }    r = bend({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "kelmotra-bend " KELMOTRA_VERSION "\n");
 }

@@ -469,4 +469,7 @@ TEST(KelmotraFrqUsage, BadUsageIsOneLineAndStatusTwo) {
         EXPECT_EQ(r.status, 0) << help[0];
         EXPECT_EQ(r.out.rfind("usage: kelmotra-frq", 0), 0u) << r.out;
     }
+    const RunResult v = frq_tool({"--version"});
+    EXPECT_EQ(v.status, 0);
+    EXPECT_EQ(v.out, "kelmotra-frq " KELMOTRA_VERSION "\n");
 }
