@@ -285,7 +285,7 @@ double step_weight(std::span<const double> freq, std::size_t i, double a) {
 
 }  // namespace
 
-void say(std::FILE* out, const char* format, ...) {
+void say_progress(std::FILE* out, const char* format, ...) {
     if (out == nullptr) return;
     va_list args;
     va_start(args, format);
@@ -294,12 +294,12 @@ void say(std::FILE* out, const char* format, ...) {
 }
 
 void say_setup(std::FILE* out, const PitchSetup& s) {
-    say(out, "N=%d Step=%d\n", s.N, s.Step);
-    say(out, "Data Size=%d\n", static_cast<int>(s.D));
-    say(out, "Channels=%d\n", s.Ch);
-    say(out, "Block Align=%d\n", s.A);
-    say(out, "Samples per Sec=%d\n", s.R);
-    say(out, "List Size=%d\n", s.list_size);
+    say_progress(out, "N=%d Step=%d\n", s.N, s.Step);
+    say_progress(out, "Data Size=%d\n", static_cast<int>(s.D));
+    say_progress(out, "Channels=%d\n", s.Ch);
+    say_progress(out, "Block Align=%d\n", s.A);
+    say_progress(out, "Samples per Sec=%d\n", s.R);
+    say_progress(out, "List Size=%d\n", s.list_size);
 }
 
 AnalysisWindow analysis_window(std::uint32_t R) {
@@ -718,8 +718,8 @@ std::optional<FreqList> analysePitch(const std::uint8_t* bytes, std::size_t buff
     std::vector<double> freq(size + 1, 0.0);
     std::vector<double> amp(size + 1, 0.0);
 
-    say(progress, "Frequenz auf    %lfHz %d\n", static_cast<double>(R) / s.maxLag, s.maxLag);
-    say(progress, "Frequenz bis zu %lfHz %d\n", static_cast<double>(R) / s.minLag, s.minLag);
+    say_progress(progress, "Frequenz auf    %lfHz %d\n", static_cast<double>(R) / s.maxLag, s.maxLag);
+    say_progress(progress, "Frequenz bis zu %lfHz %d\n", static_cast<double>(R) / s.minLag, s.minLag);
 
     // Pass 1: a period per step, with the continuity correction.
     const std::int32_t count = s.list_count;
@@ -729,21 +729,21 @@ std::optional<FreqList> analysePitch(const std::uint8_t* bytes, std::size_t buff
         lag[u] = step.lag;
         voiced[u] = step.voiced;
         if (i >= 1 && (voiced[u] == 1 || voiced[u - 1] == 1)) continuity_correct(lag, voiced, u);
-        say(progress, "pass 1 %d\t%d\t\r", i, lag[u]);
+        say_progress(progress, "pass 1 %d\t%d\t\r", i, lag[u]);
     }
-    say(progress, "List Count=%d\n", count);
+    say_progress(progress, "List Count=%d\n", count);
 
     // Pass 2: refinement, level and the weighted average. A voiced step's
     // frequency is above 0 (R over a positive refined lag), an unvoiced one's 0.
     for (std::int32_t i = 0; i < count; ++i) {
         const auto u = static_cast<std::size_t>(i);
         const int shown = lag[u] > 0 ? static_cast<int>(std::ceil(10000.0 / lag[u])) : 0;
-        say(progress, "pass 2 %d\t%lf\t%d\r", i, lag[u] / 5000.0, shown);
+        say_progress(progress, "pass 2 %d\t%lf\t%d\r", i, lag[u] / 5000.0, shown);
         if (voiced[u] == 1) freq[u] = static_cast<double>(R) / pitch_refine(s, work, i, lag[u]);
         amp[u] = pitch_amplitude(s, work, i);
     }
     const double freq_avg = pitch_average(freq, amp, count, static_cast<double>(R) / s.maxLag);
-    say(progress, "\nfreq_avg=%lf\n", freq_avg);
+    say_progress(progress, "\nfreq_avg=%lf\n", freq_avg);
 
     // A sample too short for a single step has no entry to look up.
     if (count < 1) return std::nullopt;

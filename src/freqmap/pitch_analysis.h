@@ -79,7 +79,7 @@ std::optional<FreqList> analysePitch(const std::uint8_t* bytes, std::size_t buff
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
 #endif
-void say(std::FILE* out, const char* format, ...);
+void say_progress(std::FILE* out, const char* format, ...);
 
 // Whether lag z matches lag M (both frames): floor(8M/9) < z < floor(9M/8).
 bool lag_matches(std::int64_t z, std::int64_t M);

@@ -180,17 +180,23 @@ void tracker_step(const TrackerSetup& t, const TrackerOptions& o, TrackerWork& w
         out.count = 0;
         return;
     }
-    for (std::int32_t k = 0; k < out.count; ++k) out.c[k].share /= shares;
-    std::sort(out.c, out.c + out.count,
-              [](const PitchCandidate& u, const PitchCandidate& v) { return u.lag < v.lag; });
+    // In increasing lag, by insertion: the same order from every library.
+    for (std::int32_t k = 0; k < out.count; ++k) {
+        PitchCandidate c = out.c[k];
+        c.share /= shares;
+        std::int32_t at = k;
+        for (; at > 0 && out.c[at - 1].lag > c.lag; --at) out.c[at] = out.c[at - 1];
+        out.c[at] = c;
+    }
 }
 
 std::optional<FreqList> track_pitch(const PitchSetup& s, const TrackerOptions& o, std::FILE* progress) {
     const std::optional<TrackerSetup> setup = tracker_setup(s.R, s.N, o);
     say_setup(progress, s);
     if (setup) {
-        say(progress, "Frequenz auf    %lfHz %d\n", static_cast<double>(s.R) / setup->maxLag, setup->maxLag);
-        say(progress, "Frequenz bis zu %lfHz %d\n", static_cast<double>(s.R) / setup->minLag, setup->minLag);
+        const double rate = s.R;
+        say_progress(progress, "Frequenz auf    %lfHz %d\n", rate / setup->maxLag, setup->maxLag);
+        say_progress(progress, "Frequenz bis zu %lfHz %d\n", rate / setup->minLag, setup->minLag);
     }
 
     const std::int32_t count = s.list_count;
@@ -205,7 +211,7 @@ std::optional<FreqList> track_pitch(const PitchSetup& s, const TrackerOptions& o
             loudest = std::max(loudest, cands[i].level);
         }
     }
-    say(progress, "List Count=%d\n", count);
+    say_progress(progress, "List Count=%d\n", count);
 
     // Strengths: a voiced candidate is as strong as the step is periodic,
     // less what it lacks of the whole share; "unvoiced" has the voicing
@@ -241,7 +247,7 @@ std::optional<FreqList> track_pitch(const PitchSetup& s, const TrackerOptions& o
         amp[i] = pitch_amplitude(s, w2, static_cast<std::int32_t>(i));
     }
     const double freq_avg = pitch_average(freq, amp, count, static_cast<double>(s.R) / s.maxLag);
-    say(progress, "freq_avg=%lf\n", freq_avg);
+    say_progress(progress, "freq_avg=%lf\n", freq_avg);
     if (count < 1) return std::nullopt;
 
     FreqList list;
