@@ -52,18 +52,20 @@ if [ ! -d "$voices" ]; then
   exit "$failed"
 fi
 
+# praat_loop > SCRIPT <<'EOF' BODY EOF: a praat script that runs BODY for
+# every line of the text file given as its argument, the line in line$.
+praat_loop() {
+  printf '%s\n' 'form Lines' '  sentence list' 'endform' 'strings = Read Strings from raw text file: list$' \
+    'n = Get number of strings' 'for f to n' '  selectObject: strings' '  line$ = Get string: f'
+  cat
+  echo endfor
+}
+
 # Reference tracks: praat's pitch at every step of the map (256 frames at
 # 44.1 or 48 kHz; the step of the analysis window at other rates), 0 where it
 # finds none.
-cat > "$work/ref.praat" <<'EOF'
-form Reference
-  sentence list
-endform
-strings = Read Strings from raw text file: list$
-n = Get number of strings
-for f to n
-  selectObject: strings
-  path$ = Get string: f
+praat_loop > "$work/ref.praat" <<'EOF'
+  path$ = line$
   snd = Read from file: path$
   dur = Get total duration
   rate = Get sampling frequency
@@ -86,7 +88,6 @@ for f to n
   endfor
   appendInfoLine: line$
   removeObject: snd, pitch
-endfor
 EOF
 mkdir -p "$work/robust" "$work/classic"
 cp "$voices"/*.wav "$work/robust/"
@@ -106,15 +107,7 @@ echo "   the classic analysis on the same samples:"
 # median pitch, +5 and -7 semitones.
 median() { sort -n | awk '{ v[NR] = $1 } END { if (NR) print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 "$acc" pitched "$work/ref.txt" "$voices/oto.ini" > "$work/pitched.txt"
-cat > "$work/measure.praat" <<'EOF'
-form Measure
-  sentence list
-endform
-strings = Read Strings from raw text file: list$
-n = Get number of strings
-for f to n
-  selectObject: strings
-  line$ = Get string: f
+praat_loop > "$work/measure.praat" <<'EOF'
   path$ = extractWord$(line$, "")
   target = extractNumber(line$, " ")
   start = extractNumber(line$, " " + fixed$(target, 3) + " ")
@@ -124,7 +117,6 @@ for f to n
   m = Get quantile: start, dur - 0.03, 0.5, "Hertz"
   appendInfoLine: path$, " ", fixed$(target, 3), " ", fixed$(m, 3)
   removeObject: snd, pitch
-endfor
 EOF
 for method in robust classic; do
   : > "$work/renders_$method.txt"
