@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "audio/vec2.h"
+
 namespace kelmotra {
 
 namespace {
@@ -59,45 +61,194 @@ double cached_factor(FactorCache& cache, const EnvelopeSource& env, double m, do
     return cache.factor;
 }
 
-// The scatter (h > 1) or gather (h < 1) of shift_spectrum; h == 1 and NaN are
-// handled by the callers.
-void move_bins(const EnvelopeSource& env, const double* mag, const double* dphase, double L,
+// Everything the scatter and gather read, fixed for one call.
+struct Move {
+    const EnvelopeSource* env;
+    const double* mag;
+    const double* dphase;
+    double L, h, gf;
+    bool no_envelope;
+    AdvanceCorrection correction;
+    double* newmag;
+    double* newdph;
+    FactorCache cache;
+};
+
+// Scatter (h > 1), one input bin k of harmonic m: it moves by s bins to t. A
+// later k landing on the same t replaces the earlier one.
+inline void scatter_bin(Move& mv, std::int32_t k) {
+    const double L = mv.L;
+    const double m = floor_plus_half(k / L);
+    const double s = (mv.h - 1.0) * L * m;
+    const double t = floor_plus_half(k + s);
+    if (!(t >= 1.0 && t <= kHalfFrame - 1)) return;
+    const auto ti = static_cast<std::int32_t>(t);
+    double dk = mv.dphase[k];
+    if (mv.correction.apply) dk = corrected_advance(dk, m, L, mv.correction.gap);
+    mv.newmag[ti] = cached_factor(mv.cache, *mv.env, m, L, mv.h, mv.gf, mv.no_envelope) * mv.mag[k];
+    mv.newdph[ti] = wrap_cycles(dk - s * 256 * 0.0009765625);
+}
+
+// Gather (h < 1), one output bin t: it belongs to harmonic m at the new pitch
+// and takes the input bin k that harmonic came from (s < 0).
+inline void gather_bin(Move& mv, std::int32_t t) {
+    const double L = mv.L;
+    const double m = floor_plus_half(t / (mv.h * L));
+    const double s = m * (mv.h - 1.0) * L;
+    const double k = floor_plus_half(t - s);
+    if (!(k >= 0.0 && k <= kHalfFrame - 1)) return;
+    const auto ki = static_cast<std::int32_t>(k);
+    double dk = mv.dphase[ki];
+    if (mv.correction.apply && ki >= 1) {
+        // The source bin's own harmonic (bin 0 is never corrected).
+        dk = corrected_advance(dk, floor_plus_half(ki / L), L, mv.correction.gap);
+    }
+    mv.newmag[t] = cached_factor(mv.cache, *mv.env, m, L, mv.h, mv.gf, mv.no_envelope) * mv.mag[ki];
+    mv.newdph[t] = wrap_cycles(dk - s * 256 * 0.0009765625);
+}
+
+Move make_move(const EnvelopeSource& env, const double* mag, const double* dphase, double L,
                double h, double gf, bool no_envelope, const AdvanceCorrection& correction,
                double* newmag, double* newdph) {
     std::fill(newmag, newmag + kHalfFrame + 1, 0.0);
     std::fill(newdph, newdph + kHalfFrame + 1, 0.0);
-    FactorCache cache;
+    return Move{&env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph, FactorCache{}};
+}
+
+// The scatter (h > 1) or gather (h < 1) of shift_spectrum, bin by bin; h == 1
+// and NaN are handled by the callers.
+void move_bins(const EnvelopeSource& env, const double* mag, const double* dphase, double L,
+               double h, double gf, bool no_envelope, const AdvanceCorrection& correction,
+               double* newmag, double* newdph) {
+    Move mv = make_move(env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph);
     if (h > 1.0) {
-        // Scatter: input bin k, of harmonic m, moves by s bins to t. A later k
-        // landing on the same t replaces the earlier one.
-        for (std::int32_t k = 1; k <= kHalfFrame - 1; ++k) {
-            const double m = floor_plus_half(k / L);
-            const double s = (h - 1.0) * L * m;
-            const double t = floor_plus_half(k + s);
-            if (!(t >= 1.0 && t <= kHalfFrame - 1)) continue;
-            const auto ti = static_cast<std::int32_t>(t);
-            double dk = dphase[k];
-            if (correction.apply) dk = corrected_advance(dk, m, L, correction.gap);
-            newmag[ti] = cached_factor(cache, env, m, L, h, gf, no_envelope) * mag[k];
-            newdph[ti] = wrap_cycles(dk - s * 256 * 0.0009765625);
-        }
+        for (std::int32_t k = 1; k <= kHalfFrame - 1; ++k) scatter_bin(mv, k);
     } else if (h < 1.0) {
-        // Gather: output bin t belongs to harmonic m at the new pitch and takes
-        // the input bin k that harmonic came from (s < 0).
-        for (std::int32_t t = 1; t <= kHalfFrame - 1; ++t) {
-            const double m = floor_plus_half(t / (h * L));
-            const double s = m * (h - 1.0) * L;
-            const double k = floor_plus_half(t - s);
-            if (!(k >= 0.0 && k <= kHalfFrame - 1)) continue;
-            const auto ki = static_cast<std::int32_t>(k);
-            double dk = dphase[ki];
-            if (correction.apply && ki >= 1) {
-                // The source bin's own harmonic (bin 0 is never corrected).
-                dk = corrected_advance(dk, floor_plus_half(ki / L), L, correction.gap);
+        for (std::int32_t t = 1; t <= kHalfFrame - 1; ++t) gather_bin(mv, t);
+    }
+}
+
+// v2_wrap_cycles: wrap_cycles per lane, lanes out of the integer range by
+// the scalar function.
+inline V2 v2_wrap(V2 x) {
+    const V2 y = x + v2_splat(0.5);
+    if (v2_int_range_mask(y) != 3) return v2_set(wrap_cycles(v2_lane0(x)), wrap_cycles(v2_lane1(x)));
+    return x - v2_floor_plus_half_in_range(y);
+}
+
+// floor_plus_half per lane when both lanes are in range; false otherwise.
+inline bool v2_fph(V2 x, V2& out) {
+    const V2 y = x + v2_splat(0.5);
+    if (v2_int_range_mask(y) != 3) return false;
+    out = v2_floor_plus_half_in_range(y);
+    return true;
+}
+
+// move_bins two bins at a time: the same formulas lane by lane (so the same
+// numbers), the envelope factors and the stores in bin order. A pair whose
+// harmonic or target numbers leave the integer range goes bin by bin.
+void move_bins_pairs(const EnvelopeSource& env, const double* mag, const double* dphase, double L,
+                     double h, double gf, bool no_envelope, const AdvanceCorrection& correction,
+                     double* newmag, double* newdph) {
+    Move mv = make_move(env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph);
+    const V2 Lv = v2_splat(L);
+    const V2 gap = v2_splat(correction.gap);
+    const V2 quarter = v2_splat(0.0009765625);
+    const V2 two56 = v2_splat(256.0);
+    const V2 one = v2_splat(1.0);
+    const V2 top = v2_splat(kHalfFrame - 1);
+    constexpr std::int32_t kLast = kHalfFrame - 1;  // bins 1..511: 255 pairs and bin 511
+    if (h > 1.0) {
+        const V2 hl = v2_splat((h - 1.0) * L);
+        std::int32_t k = 1;
+        for (; k + 1 <= kLast; k += 2) {
+            const V2 kv = v2_set(k, k + 1);
+            V2 m, t;
+            if (!v2_fph(kv / Lv, m)) {
+                scatter_bin(mv, k);
+                scatter_bin(mv, k + 1);
+                continue;
             }
-            newmag[t] = cached_factor(cache, env, m, L, h, gf, no_envelope) * mag[ki];
-            newdph[t] = wrap_cycles(dk - s * 256 * 0.0009765625);
+            const V2 s = hl * m;
+            if (!v2_fph(kv + s, t)) {
+                scatter_bin(mv, k);
+                scatter_bin(mv, k + 1);
+                continue;
+            }
+            const int valid = v2_mask(v2_and(v2_ge(t, one), v2_le(t, top)));
+            // t never decreases along the bins (m, s and k + s do not), so
+            // once a target lies past the top, every later one does too.
+            const bool past_top = v2_lane1(t) > kLast;
+            if (valid == 0) {
+                if (past_top) return;
+                continue;
+            }
+            V2 dk = v2_load(dphase + k);
+            if (correction.apply) dk = v2_wrap(dk - m * Lv * gap * quarter);
+            const V2 ph = v2_wrap(dk - s * two56 * quarter);
+            std::int32_t t0, t1;
+            v2_trunc_ints(t, t0, t1);
+            if (valid & 1) {
+                newmag[t0] = cached_factor(mv.cache, env, v2_lane0(m), L, h, gf, no_envelope) * mag[k];
+                newdph[t0] = v2_lane0(ph);
+            }
+            if (valid & 2) {
+                newmag[t1] = cached_factor(mv.cache, env, v2_lane1(m), L, h, gf, no_envelope) * mag[k + 1];
+                newdph[t1] = v2_lane1(ph);
+            }
+            if (past_top) return;
         }
+        for (; k <= kLast; ++k) scatter_bin(mv, k);
+    } else if (h < 1.0) {
+        const V2 hlv = v2_splat(h * L);
+        const V2 hm1 = v2_splat(h - 1.0);
+        std::int32_t t = 1;
+        for (; t + 1 <= kLast; t += 2) {
+            const V2 tv = v2_set(t, t + 1);
+            V2 m, k;
+            if (!v2_fph(tv / hlv, m)) {
+                gather_bin(mv, t);
+                gather_bin(mv, t + 1);
+                continue;
+            }
+            const V2 s = m * hm1 * Lv;
+            if (!v2_fph(tv - s, k)) {
+                gather_bin(mv, t);
+                gather_bin(mv, t + 1);
+                continue;
+            }
+            const V2 ok = v2_and(v2_ge(k, v2_splat(0.0)), v2_le(k, top));
+            const int valid = v2_mask(ok);
+            // k never decreases along the bins (s does not increase), so once
+            // a source lies past the top, every later one does too.
+            const bool past_top = v2_lane1(k) > kLast;
+            if (valid == 0) {
+                if (past_top) return;
+                continue;
+            }
+            // Invalid lanes read bin 0 and are cleared below.
+            const V2 kk = v2_and(ok, k);
+            std::int32_t k0, k1;
+            v2_trunc_ints(kk, k0, k1);
+            V2 dk = v2_set(dphase[k0], dphase[k1]);
+            if (correction.apply) {
+                V2 src;
+                if (!v2_fph(kk / Lv, src)) {
+                    gather_bin(mv, t);
+                    gather_bin(mv, t + 1);
+                    continue;
+                }
+                const V2 fixed = v2_wrap(dk - src * Lv * gap * quarter);
+                dk = v2_select(v2_gt(kk, v2_splat(0.0)), fixed, dk);  // bin 0 is never corrected
+            }
+            const V2 ph = v2_wrap(dk - s * two56 * quarter);
+            const double f0 = (valid & 1) ? cached_factor(mv.cache, env, v2_lane0(m), L, h, gf, no_envelope) : 0.0;
+            const double f1 = (valid & 2) ? cached_factor(mv.cache, env, v2_lane1(m), L, h, gf, no_envelope) : 0.0;
+            v2_store(newmag + t, v2_and(ok, v2_set(f0 * mag[k0], f1 * mag[k1])));
+            v2_store(newdph + t, v2_and(ok, ph));
+            if (past_top) return;
+        }
+        for (; t <= kLast; ++t) gather_bin(mv, t);
     }
 }
 
@@ -220,7 +371,7 @@ void shift_spectrum_on_demand(const double* mag, const double* dphase, double L,
         }
         return;
     }
-    move_bins(env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph);
+    move_bins_pairs(env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph);
 }
 
 }  // namespace kelmotra
