@@ -1,9 +1,10 @@
 // The real transforms of audio/transforms.h computed through a complex
 // transform of half the length: the n reals x[0..n) are taken as n/2
-// complex numbers z[m] = x[2m] + i x[2m+1], transformed with radix-4
-// butterflies (two radix-2 stages fused, decimation in time) on pairs of
-// doubles (audio/vec2.h), and split into the spectrum of x; the inverse
-// runs the same steps backwards. About half the operations of the radix-2
+// complex numbers z[m] = x[2m] + i x[2m+1], transformed by a self-sorting
+// (Stockham) radix-4 transform that works on the real and imaginary parts
+// kept apart, two butterflies at a time on pairs of doubles (audio/vec2.h),
+// and split into the spectrum of x; the inverse runs the same steps
+// backwards. About half the operations of the radix-2
 // real transform, in the same spectrum layout and scaling; the results
 // agree with it to rounding (not bit for bit).
 //
@@ -16,8 +17,8 @@
 
 namespace kelmotra {
 
-// Sizes the packed transforms take: powers of two from 8 to 4096.
-inline constexpr std::int32_t kPackedMinSize = 8;
+// Sizes the packed transforms take: powers of two from 16 to 4096.
+inline constexpr std::int32_t kPackedMinSize = 16;
 inline constexpr std::int32_t kPackedMaxSize = 4096;
 
 // x (n doubles) becomes its spectrum in the layout of rdft_forward.

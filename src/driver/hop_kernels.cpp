@@ -1,5 +1,6 @@
 #include "driver/hop_kernels.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "audio/vec2.h"
@@ -164,6 +165,51 @@ void overlap_add_frame(double* dst, const double* syn, const double* hann, doubl
     const V2 g = v2_splat(gain);
     for (std::int32_t i = 0; i < kN; i += 2) {
         v2_store(dst + i, v2_load(dst + i) + v2_load(syn + i) * g * v2_load(hann + i));
+    }
+}
+
+void clear_non_finite(double* x, std::int32_t count) {
+    const V2 inf = v2_splat(HUGE_VAL);
+    std::int32_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        const V2 v = v2_load(x + i);
+        v2_store(x + i, v2_and(v2_lt(v2_abs(v), inf), v));
+    }
+    for (; i < count; ++i) {
+        if (!std::isfinite(x[i])) x[i] = 0.0;
+    }
+}
+
+double peak_magnitude(const double* x, std::int32_t count) {
+    // max(v, peak) keeps peak for a NaN v, as (peak < v ? v : peak) does.
+    V2 peak = v2_splat(0.0);
+    std::int32_t i = 0;
+    for (; i + 2 <= count; i += 2) peak = v2_max(v2_abs(v2_load(x + i)), peak);
+    double p = std::max(v2_lane0(peak), v2_lane1(peak));
+    for (; i < count; ++i) p = std::max(p, std::fabs(x[i]));
+    return p;
+}
+
+void scale_and_clamp(double* x, std::int32_t count, double gain) {
+    const V2 g = v2_splat(gain);
+    const V2 hi = v2_splat(32767.0);
+    const V2 lo = v2_splat(-32768.0);
+    std::int32_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        V2 v = v2_load(x + i) * g;
+        v = v2_and(v2_eq(v, v), v);  // NaN: +0
+        v2_store(x + i, v2_max(v2_min(v, hi), lo));
+    }
+    for (; i < count; ++i) {
+        double v = x[i] * gain;
+        if (v > 32767.0) {
+            v = 32767.0;
+        } else if (v < -32768.0) {
+            v = -32768.0;
+        } else if (v != v) {
+            v = 0.0;
+        }
+        x[i] = v;
     }
 }
 

@@ -40,4 +40,13 @@ void synthesise_bins(const Tables& tables, const double* newmag, const double* n
 // dst[i] += syn[i] * gain * hann[i] for one frame of kFrameSize samples.
 void overlap_add_frame(double* dst, const double* syn, const double* hann, double gain);
 
+// x[i] = +0 for every x[i] (i < count) that is not finite.
+void clear_non_finite(double* x, std::int32_t count);
+
+// The largest |x[i]|, i < count, NaNs left out (0 when there is none).
+double peak_magnitude(const double* x, std::int32_t count);
+
+// x[i] = x[i] * gain clamped to [-32768, 32767], a NaN product becoming +0.
+void scale_and_clamp(double* x, std::int32_t count, double gain);
+
 }  // namespace kelmotra

@@ -196,15 +196,12 @@ void resynthesize(const ResamplerArgs& args, const TimingPlan& plan, const WaveD
     // Absurd input (envelope ratios beyond the double range, frames summing
     // past it) can leave infinities or NaNs; nothing but finite samples
     // leaves the loop.
-    for (std::int32_t i = 0; i < outlen; ++i) {
-        if (!std::isfinite(out[static_cast<std::size_t>(i)])) out[static_cast<std::size_t>(i)] = 0.0;
-    }
+    clear_non_finite(out.data(), outlen);
 }
 
 void apply_level(double* out, std::int32_t outlen, double peak_exp, double volume) {
     if (!(peak_exp > 0) && volume == 1.0) return;
-    double peak = 0.0;
-    for (std::int32_t i = 0; i < outlen; ++i) peak = std::max(peak, std::fabs(out[i]));
+    const double peak = peak_magnitude(out, outlen);
     // A silent output stays silent: there is no level to normalise, and
     // 16384 / 0 must not meet a zero sample.
     if (peak == 0.0) return;
@@ -212,17 +209,9 @@ void apply_level(double* out, std::int32_t outlen, double peak_exp, double volum
     if (!(e > 0.0)) e = 0.0;  // also NaN
     if (e > 1.0) e = 1.0;
     const double gain = (e == 0.0 ? 1.0 : det_pow(16384 / peak, e)) * volume;
-    for (std::int32_t i = 0; i < outlen; ++i) {
-        double v = out[i] * gain;
-        if (v > 32767.0) {
-            v = 32767.0;
-        } else if (v < -32768.0) {
-            v = -32768.0;
-        } else if (v != v) {
-            v = 0.0;  // 0 times an infinite gain (a subnormal peak), or a NaN volume
-        }
-        out[i] = v;
-    }
+    // A NaN product (0 times an infinite gain from a subnormal peak, or a NaN
+    // volume) becomes 0.
+    scale_and_clamp(out, outlen, gain);
 }
 
 }  // namespace kelmotra
