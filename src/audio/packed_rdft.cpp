@@ -18,7 +18,9 @@ inline CPair operator+(CPair a, CPair b) { return {a.re + b.re, a.im + b.im}; }
 inline CPair operator-(CPair a, CPair b) { return {a.re - b.re, a.im - b.im}; }
 
 // a * w = (ar wr - ai wi, ar wi + ai wr).
-inline CPair cmul(CPair a, CPair w) { return {a.re * w.re - a.im * w.im, a.re * w.im + a.im * w.re}; }
+inline CPair cmul(CPair a, CPair w) {
+    return {a.re * w.re - a.im * w.im, a.re * w.im + a.im * w.re};
+}
 
 // i * (a - b) = (bi - ai, ar - br).
 inline CPair i_diff(CPair a, CPair b) { return {b.im - a.im, a.re - b.re}; }

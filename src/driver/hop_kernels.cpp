@@ -18,7 +18,9 @@ constexpr std::int32_t kHalf = kFrameSize / 2;
 // infinities, huge values) take the scalar function.
 inline V2 v2_wrap_cycles(V2 x) {
     const V2 y = x + v2_splat(0.5);
-    if (v2_int_range_mask(y) != 3) return v2_set(wrap_cycles(v2_lane0(x)), wrap_cycles(v2_lane1(x)));
+    if (v2_int_range_mask(y) != 3) {
+        return v2_set(wrap_cycles(v2_lane0(x)), wrap_cycles(v2_lane1(x)));
+    }
     return x - v2_floor_plus_half_in_range(y);
 }
 
@@ -43,7 +45,8 @@ inline V2 v2_table_atan2(const Tables& tables, V2 y, V2 x) {
                  v2_splat(static_cast<double>(kAtanSteps));
     const V2 u = (a - c * b) / (b + c * a);
     const V2 u2 = u * u;
-    const V2 p = u - u * u2 * (v2_splat(1.0 / 3.0) - u2 * (v2_splat(1.0 / 5.0) - u2 * v2_splat(1.0 / 7.0)));
+    const V2 p =
+        u - u * u2 * (v2_splat(1.0 / 3.0) - u2 * (v2_splat(1.0 / 5.0) - u2 * v2_splat(1.0 / 7.0)));
     // Column (x > 0 ? 0 : 2) + (ay > ax ? 1 : 0). The small angle enters
     // negated in columns 1 and 2: where (x > 0) and (ay > ax) agree.
     const V2 right = v2_gt(x, v2_splat(0.0));
@@ -71,11 +74,12 @@ inline void v2_table_sincos(const Tables& tables, V2 theta, V2& c, V2& s) {
                      v2_splat(static_cast<double>(tables.n));
     const V2 r = a - angle;
     const V2 r2 = r * r;
+    // cos r - 1 and sin r as table_sincos takes them (-r2 * ... is exact).
+    const V2 c4 = v2_splat(1.0 / 720.0) - r2 * v2_splat(1.0 / 40320.0);
     const V2 cm1 = v2_xor(r2, v2_splat(-0.0)) *
-                   (v2_splat(0.5) -
-                    r2 * (v2_splat(1.0 / 24.0) - r2 * (v2_splat(1.0 / 720.0) - r2 * v2_splat(1.0 / 40320.0))));
-    const V2 sr = r * (v2_splat(1.0) -
-                       r2 * (v2_splat(1.0 / 6.0) - r2 * (v2_splat(1.0 / 120.0) - r2 * v2_splat(1.0 / 5040.0))));
+                   (v2_splat(0.5) - r2 * (v2_splat(1.0 / 24.0) - r2 * c4));
+    const V2 s4 = v2_splat(1.0 / 120.0) - r2 * v2_splat(1.0 / 5040.0);
+    const V2 sr = r * (v2_splat(1.0) - r2 * (v2_splat(1.0 / 6.0) - r2 * s4));
     const V2 p0 = v2_load(&tables.twiddle[2 * static_cast<std::size_t>(e0)]);
     const V2 p1 = v2_load(&tables.twiddle[2 * static_cast<std::size_t>(e1)]);
     const V2 ce = v2_lo(p0, p1);

@@ -43,14 +43,17 @@ double envelope_factor(const EnvelopeSource& env, double m, double L, double h, 
     const auto js = static_cast<std::int32_t>(src);
     const auto jd = static_cast<std::int32_t>(dst);
     const std::int32_t R = env.R;
-    if (env.kernel != nullptr && std::min(js, jd) - R >= 0 && std::max(js, jd) + R <= kHalfFrame - 1) {
+    if (env.kernel != nullptr && std::min(js, jd) - R >= 0 &&
+        std::max(js, jd) + R <= kHalfFrame - 1) {
         // Both sums on the fast path of envelope_at, side by side: each lane
         // adds its terms in the same order, so the same two numbers.
         const double* k = env.kernel;
         const double* ms = env.mag + js;
         const double* md = env.mag + jd;
         V2 sum = v2_splat(0.0);
-        for (std::int32_t i = -R; i < 0; ++i) sum = sum + v2_splat(k[-i]) * v2_set(ms[i], md[i]);
+        for (std::int32_t i = -R; i < 0; ++i) {
+            sum = sum + v2_splat(k[-i]) * v2_set(ms[i], md[i]);
+        }
         for (std::int32_t i = 0; i <= R; ++i) sum = sum + v2_splat(k[i]) * v2_set(ms[i], md[i]);
         const V2 e = sum / v2_splat(env.L);
         const double es = v2_lane0(e);
@@ -91,6 +94,11 @@ struct Move {
     FactorCache cache;
 };
 
+// The envelope factor of harmonic m for this move.
+inline double factor_of(Move& mv, double m) {
+    return cached_factor(mv.cache, *mv.env, m, mv.L, mv.h, mv.gf, mv.no_envelope);
+}
+
 // Scatter (h > 1), one input bin k of harmonic m: it moves by s bins to t. A
 // later k landing on the same t replaces the earlier one.
 inline void scatter_bin(Move& mv, std::int32_t k) {
@@ -102,7 +110,7 @@ inline void scatter_bin(Move& mv, std::int32_t k) {
     const auto ti = static_cast<std::int32_t>(t);
     double dk = mv.dphase[k];
     if (mv.correction.apply) dk = corrected_advance(dk, m, L, mv.correction.gap);
-    mv.newmag[ti] = cached_factor(mv.cache, *mv.env, m, L, mv.h, mv.gf, mv.no_envelope) * mv.mag[k];
+    mv.newmag[ti] = factor_of(mv, m) * mv.mag[k];
     mv.newdph[ti] = wrap_cycles(dk - s * 256 * 0.0009765625);
 }
 
@@ -120,7 +128,7 @@ inline void gather_bin(Move& mv, std::int32_t t) {
         // The source bin's own harmonic (bin 0 is never corrected).
         dk = corrected_advance(dk, floor_plus_half(ki / L), L, mv.correction.gap);
     }
-    mv.newmag[t] = cached_factor(mv.cache, *mv.env, m, L, mv.h, mv.gf, mv.no_envelope) * mv.mag[ki];
+    mv.newmag[t] = factor_of(mv, m) * mv.mag[ki];
     mv.newdph[t] = wrap_cycles(dk - s * 256 * 0.0009765625);
 }
 
@@ -129,7 +137,8 @@ Move make_move(const EnvelopeSource& env, const double* mag, const double* dphas
                double* newmag, double* newdph) {
     std::fill(newmag, newmag + kHalfFrame + 1, 0.0);
     std::fill(newdph, newdph + kHalfFrame + 1, 0.0);
-    return Move{&env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph, FactorCache{}};
+    return Move{&env,       mag,        dphase, L,      h,           gf,
+                no_envelope, correction, newmag, newdph, FactorCache{}};
 }
 
 // The scatter (h > 1) or gather (h < 1) of shift_spectrum, bin by bin; h == 1
@@ -149,7 +158,9 @@ void move_bins(const EnvelopeSource& env, const double* mag, const double* dphas
 // the scalar function.
 inline V2 v2_wrap(V2 x) {
     const V2 y = x + v2_splat(0.5);
-    if (v2_int_range_mask(y) != 3) return v2_set(wrap_cycles(v2_lane0(x)), wrap_cycles(v2_lane1(x)));
+    if (v2_int_range_mask(y) != 3) {
+        return v2_set(wrap_cycles(v2_lane0(x)), wrap_cycles(v2_lane1(x)));
+    }
     return x - v2_floor_plus_half_in_range(y);
 }
 
@@ -161,111 +172,115 @@ inline bool v2_fph(V2 x, V2& out) {
     return true;
 }
 
+// What one pair of bins of move_bins_pairs came to.
+enum class PairStep {
+    kDone,      // both bins handled
+    kLast,      // both handled, and no later bin can land inside 1..511
+    kFallback,  // numbers out of the integer range: the bins go one by one
+};
+
+// Constants of the pair loops, as pairs.
+struct MoveConstants {
+    V2 L, gap, quarter, two56, one, zero, top;
+    explicit MoveConstants(const Move& mv)
+        : L(v2_splat(mv.L)), gap(v2_splat(mv.correction.gap)), quarter(v2_splat(0.0009765625)),
+          two56(v2_splat(256.0)), one(v2_splat(1.0)), zero(v2_splat(0.0)),
+          top(v2_splat(kHalfFrame - 1)) {}
+};
+
+// scatter_bin for bins k and k + 1 at once. Targets never decrease along the
+// bins (m, s and k + s do not), so once one lies past the top, every later
+// one does too.
+inline PairStep scatter_pair(Move& mv, const MoveConstants& c, V2 hl, std::int32_t k) {
+    const V2 kv = v2_set(k, k + 1);
+    V2 m, t;
+    if (!v2_fph(kv / c.L, m)) return PairStep::kFallback;
+    const V2 s = hl * m;
+    if (!v2_fph(kv + s, t)) return PairStep::kFallback;
+    const int valid = v2_mask(v2_and(v2_ge(t, c.one), v2_le(t, c.top)));
+    const PairStep step = v2_lane1(t) > kHalfFrame - 1 ? PairStep::kLast : PairStep::kDone;
+    if (valid == 0) return step;
+    V2 dk = v2_load(mv.dphase + k);
+    if (mv.correction.apply) dk = v2_wrap(dk - m * c.L * c.gap * c.quarter);
+    const V2 ph = v2_wrap(dk - s * c.two56 * c.quarter);
+    std::int32_t t0, t1;
+    v2_trunc_ints(t, t0, t1);
+    if (valid & 1) {
+        mv.newmag[t0] = factor_of(mv, v2_lane0(m)) * mv.mag[k];
+        mv.newdph[t0] = v2_lane0(ph);
+    }
+    if (valid & 2) {
+        mv.newmag[t1] = factor_of(mv, v2_lane1(m)) * mv.mag[k + 1];
+        mv.newdph[t1] = v2_lane1(ph);
+    }
+    return step;
+}
+
+// gather_bin for output bins t and t + 1 at once. Sources never decrease
+// along the bins (s does not increase), so once one lies past the top,
+// every later one does too.
+inline PairStep gather_pair(Move& mv, const MoveConstants& c, V2 hlv, V2 hm1, std::int32_t t) {
+    const V2 tv = v2_set(t, t + 1);
+    V2 m, k;
+    if (!v2_fph(tv / hlv, m)) return PairStep::kFallback;
+    const V2 s = m * hm1 * c.L;
+    if (!v2_fph(tv - s, k)) return PairStep::kFallback;
+    const V2 ok = v2_and(v2_ge(k, c.zero), v2_le(k, c.top));
+    const int valid = v2_mask(ok);
+    const PairStep step = v2_lane1(k) > kHalfFrame - 1 ? PairStep::kLast : PairStep::kDone;
+    if (valid == 0) return step;
+    // Invalid lanes read bin 0 and are cleared below.
+    const V2 kk = v2_and(ok, k);
+    std::int32_t k0, k1;
+    v2_trunc_ints(kk, k0, k1);
+    V2 dk = v2_set(mv.dphase[k0], mv.dphase[k1]);
+    if (mv.correction.apply) {
+        V2 src;  // the source bin's own harmonic
+        if (!v2_fph(kk / c.L, src)) return PairStep::kFallback;
+        const V2 fixed = v2_wrap(dk - src * c.L * c.gap * c.quarter);
+        dk = v2_select(v2_gt(kk, c.zero), fixed, dk);  // bin 0 is never corrected
+    }
+    const V2 ph = v2_wrap(dk - s * c.two56 * c.quarter);
+    const double f0 = (valid & 1) ? factor_of(mv, v2_lane0(m)) : 0.0;
+    const double f1 = (valid & 2) ? factor_of(mv, v2_lane1(m)) : 0.0;
+    v2_store(mv.newmag + t, v2_and(ok, v2_set(f0 * mv.mag[k0], f1 * mv.mag[k1])));
+    v2_store(mv.newdph + t, v2_and(ok, ph));
+    return step;
+}
+
+// Bins 1..511 through pair (two at a time) or, where it falls back, through
+// one (bin by bin), in bin order; bin 511 alone at the end.
+template <class Pair, class One>
+void pairs_then_rest(Pair pair, One one) {
+    constexpr std::int32_t kLast = kHalfFrame - 1;
+    std::int32_t b = 1;
+    for (; b + 1 <= kLast; b += 2) {
+        const PairStep step = pair(b);
+        if (step == PairStep::kLast) return;
+        if (step == PairStep::kFallback) {
+            one(b);
+            one(b + 1);
+        }
+    }
+    for (; b <= kLast; ++b) one(b);
+}
+
 // move_bins two bins at a time: the same formulas lane by lane (so the same
-// numbers), the envelope factors and the stores in bin order. A pair whose
-// harmonic or target numbers leave the integer range goes bin by bin.
+// numbers), the envelope factors and the stores in bin order.
 void move_bins_pairs(const EnvelopeSource& env, const double* mag, const double* dphase, double L,
                      double h, double gf, bool no_envelope, const AdvanceCorrection& correction,
                      double* newmag, double* newdph) {
     Move mv = make_move(env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph);
-    const V2 Lv = v2_splat(L);
-    const V2 gap = v2_splat(correction.gap);
-    const V2 quarter = v2_splat(0.0009765625);
-    const V2 two56 = v2_splat(256.0);
-    const V2 one = v2_splat(1.0);
-    const V2 top = v2_splat(kHalfFrame - 1);
-    constexpr std::int32_t kLast = kHalfFrame - 1;  // bins 1..511: 255 pairs and bin 511
+    const MoveConstants c(mv);
     if (h > 1.0) {
         const V2 hl = v2_splat((h - 1.0) * L);
-        std::int32_t k = 1;
-        for (; k + 1 <= kLast; k += 2) {
-            const V2 kv = v2_set(k, k + 1);
-            V2 m, t;
-            if (!v2_fph(kv / Lv, m)) {
-                scatter_bin(mv, k);
-                scatter_bin(mv, k + 1);
-                continue;
-            }
-            const V2 s = hl * m;
-            if (!v2_fph(kv + s, t)) {
-                scatter_bin(mv, k);
-                scatter_bin(mv, k + 1);
-                continue;
-            }
-            const int valid = v2_mask(v2_and(v2_ge(t, one), v2_le(t, top)));
-            // t never decreases along the bins (m, s and k + s do not), so
-            // once a target lies past the top, every later one does too.
-            const bool past_top = v2_lane1(t) > kLast;
-            if (valid == 0) {
-                if (past_top) return;
-                continue;
-            }
-            V2 dk = v2_load(dphase + k);
-            if (correction.apply) dk = v2_wrap(dk - m * Lv * gap * quarter);
-            const V2 ph = v2_wrap(dk - s * two56 * quarter);
-            std::int32_t t0, t1;
-            v2_trunc_ints(t, t0, t1);
-            if (valid & 1) {
-                newmag[t0] = cached_factor(mv.cache, env, v2_lane0(m), L, h, gf, no_envelope) * mag[k];
-                newdph[t0] = v2_lane0(ph);
-            }
-            if (valid & 2) {
-                newmag[t1] = cached_factor(mv.cache, env, v2_lane1(m), L, h, gf, no_envelope) * mag[k + 1];
-                newdph[t1] = v2_lane1(ph);
-            }
-            if (past_top) return;
-        }
-        for (; k <= kLast; ++k) scatter_bin(mv, k);
+        pairs_then_rest([&](std::int32_t k) { return scatter_pair(mv, c, hl, k); },
+                        [&](std::int32_t k) { scatter_bin(mv, k); });
     } else if (h < 1.0) {
         const V2 hlv = v2_splat(h * L);
         const V2 hm1 = v2_splat(h - 1.0);
-        std::int32_t t = 1;
-        for (; t + 1 <= kLast; t += 2) {
-            const V2 tv = v2_set(t, t + 1);
-            V2 m, k;
-            if (!v2_fph(tv / hlv, m)) {
-                gather_bin(mv, t);
-                gather_bin(mv, t + 1);
-                continue;
-            }
-            const V2 s = m * hm1 * Lv;
-            if (!v2_fph(tv - s, k)) {
-                gather_bin(mv, t);
-                gather_bin(mv, t + 1);
-                continue;
-            }
-            const V2 ok = v2_and(v2_ge(k, v2_splat(0.0)), v2_le(k, top));
-            const int valid = v2_mask(ok);
-            // k never decreases along the bins (s does not increase), so once
-            // a source lies past the top, every later one does too.
-            const bool past_top = v2_lane1(k) > kLast;
-            if (valid == 0) {
-                if (past_top) return;
-                continue;
-            }
-            // Invalid lanes read bin 0 and are cleared below.
-            const V2 kk = v2_and(ok, k);
-            std::int32_t k0, k1;
-            v2_trunc_ints(kk, k0, k1);
-            V2 dk = v2_set(dphase[k0], dphase[k1]);
-            if (correction.apply) {
-                V2 src;
-                if (!v2_fph(kk / Lv, src)) {
-                    gather_bin(mv, t);
-                    gather_bin(mv, t + 1);
-                    continue;
-                }
-                const V2 fixed = v2_wrap(dk - src * Lv * gap * quarter);
-                dk = v2_select(v2_gt(kk, v2_splat(0.0)), fixed, dk);  // bin 0 is never corrected
-            }
-            const V2 ph = v2_wrap(dk - s * two56 * quarter);
-            const double f0 = (valid & 1) ? cached_factor(mv.cache, env, v2_lane0(m), L, h, gf, no_envelope) : 0.0;
-            const double f1 = (valid & 2) ? cached_factor(mv.cache, env, v2_lane1(m), L, h, gf, no_envelope) : 0.0;
-            v2_store(newmag + t, v2_and(ok, v2_set(f0 * mag[k0], f1 * mag[k1])));
-            v2_store(newdph + t, v2_and(ok, ph));
-            if (past_top) return;
-        }
-        for (; t <= kLast; ++t) gather_bin(mv, t);
+        pairs_then_rest([&](std::int32_t t) { return gather_pair(mv, c, hlv, hm1, t); },
+                        [&](std::int32_t t) { gather_bin(mv, t); });
     }
 }
 

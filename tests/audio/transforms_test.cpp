@@ -160,12 +160,12 @@ TEST(Rdft, PackedAndRadix2AgreeAtEverySize) {
         rdft_forward(n, a.data(), t.twiddle.data());
         rdft_forward_radix2(n, b.data(), t.twiddle.data());
         const double tol = 1e-13 * n;
-        for (std::int32_t i = 0; i < n; ++i) ASSERT_NEAR(a[i], b[i], tol) << "n=" << n << " i=" << i;
+        for (std::int32_t i = 0; i < n; ++i) ASSERT_NEAR(a[i], b[i], tol) << n << " " << i;
         rdft_inverse(n, a.data(), t.twiddle.data());
         rdft_inverse_radix2(n, b.data(), t.twiddle.data());
         for (std::int32_t i = 0; i < n; ++i) {
-            ASSERT_NEAR(a[i], b[i], tol) << "n=" << n << " i=" << i;
-            ASSERT_NEAR(a[i], x[i] * (n / 2), tol) << "n=" << n << " i=" << i;
+            ASSERT_NEAR(a[i], b[i], tol) << n << " " << i;
+            ASSERT_NEAR(a[i], x[i] * (n / 2), tol) << n << " " << i;
         }
     }
 }
