@@ -194,7 +194,17 @@ void keep_freed_memory() {
 #if defined(__GLIBC__)
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
     mallopt(M_TRIM_THRESHOLD, 128 << 20);
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
+#if defined(__SANITIZE_ADDRESS__)
+#define KELMOTRA_OWN_MALLOC 0  // the sanitizer's allocator replaces the C library's
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+#define KELMOTRA_OWN_MALLOC 0
+#endif
+#endif
+#ifndef KELMOTRA_OWN_MALLOC
+#define KELMOTRA_OWN_MALLOC 1
+#endif
+#if defined(__linux__) && defined(MADV_HUGEPAGE) && KELMOTRA_OWN_MALLOC
     // A note touches a megabyte or more of fresh heap, and every first touch
     // of a 4 KiB page is a fault: hundreds per note, several milliseconds on
     // a virtual machine. So the heap is grown once, untouched, by a reserve
