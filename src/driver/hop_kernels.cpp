@@ -14,16 +14,6 @@ namespace {
 constexpr std::int32_t kN = kFrameSize;
 constexpr std::int32_t kHalf = kFrameSize / 2;
 
-// wrap_cycles per lane; lanes whose x + 0.5 is out of the integer range (NaN,
-// infinities, huge values) take the scalar function.
-inline V2 v2_wrap_cycles(V2 x) {
-    const V2 y = x + v2_splat(0.5);
-    if (v2_int_range_mask(y) != 3) {
-        return v2_set(wrap_cycles(v2_lane0(x)), wrap_cycles(v2_lane1(x)));
-    }
-    return x - v2_floor_plus_half_in_range(y);
-}
-
 // One bin of analyse_bins, the plain formula.
 inline void analyse_one(const Tables& tables, double c, double s, double& prev, double& mag,
                         double& dphase) {

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "audio/vec2.h"
-
 namespace kelmotra {
 
 namespace {
@@ -154,24 +152,6 @@ void move_bins(const EnvelopeSource& env, const double* mag, const double* dphas
     }
 }
 
-// v2_wrap_cycles: wrap_cycles per lane, lanes out of the integer range by
-// the scalar function.
-inline V2 v2_wrap(V2 x) {
-    const V2 y = x + v2_splat(0.5);
-    if (v2_int_range_mask(y) != 3) {
-        return v2_set(wrap_cycles(v2_lane0(x)), wrap_cycles(v2_lane1(x)));
-    }
-    return x - v2_floor_plus_half_in_range(y);
-}
-
-// floor_plus_half per lane when both lanes are in range; false otherwise.
-inline bool v2_fph(V2 x, V2& out) {
-    const V2 y = x + v2_splat(0.5);
-    if (v2_int_range_mask(y) != 3) return false;
-    out = v2_floor_plus_half_in_range(y);
-    return true;
-}
-
 // What one pair of bins of move_bins_pairs came to.
 enum class PairStep {
     kDone,      // both bins handled
@@ -194,15 +174,15 @@ struct MoveConstants {
 inline PairStep scatter_pair(Move& mv, const MoveConstants& c, V2 hl, std::int32_t k) {
     const V2 kv = v2_set(k, k + 1);
     V2 m, t;
-    if (!v2_fph(kv / c.L, m)) return PairStep::kFallback;
+    if (!v2_floor_plus_half(kv / c.L, m)) return PairStep::kFallback;
     const V2 s = hl * m;
-    if (!v2_fph(kv + s, t)) return PairStep::kFallback;
+    if (!v2_floor_plus_half(kv + s, t)) return PairStep::kFallback;
     const int valid = v2_mask(v2_and(v2_ge(t, c.one), v2_le(t, c.top)));
     const PairStep step = v2_lane1(t) > kHalfFrame - 1 ? PairStep::kLast : PairStep::kDone;
     if (valid == 0) return step;
     V2 dk = v2_load(mv.dphase + k);
-    if (mv.correction.apply) dk = v2_wrap(dk - m * c.L * c.gap * c.quarter);
-    const V2 ph = v2_wrap(dk - s * c.two56 * c.quarter);
+    if (mv.correction.apply) dk = v2_wrap_cycles(dk - m * c.L * c.gap * c.quarter);
+    const V2 ph = v2_wrap_cycles(dk - s * c.two56 * c.quarter);
     std::int32_t t0, t1;
     v2_trunc_ints(t, t0, t1);
     if (valid & 1) {
@@ -222,9 +202,9 @@ inline PairStep scatter_pair(Move& mv, const MoveConstants& c, V2 hl, std::int32
 inline PairStep gather_pair(Move& mv, const MoveConstants& c, V2 hlv, V2 hm1, std::int32_t t) {
     const V2 tv = v2_set(t, t + 1);
     V2 m, k;
-    if (!v2_fph(tv / hlv, m)) return PairStep::kFallback;
+    if (!v2_floor_plus_half(tv / hlv, m)) return PairStep::kFallback;
     const V2 s = m * hm1 * c.L;
-    if (!v2_fph(tv - s, k)) return PairStep::kFallback;
+    if (!v2_floor_plus_half(tv - s, k)) return PairStep::kFallback;
     const V2 ok = v2_and(v2_ge(k, c.zero), v2_le(k, c.top));
     const int valid = v2_mask(ok);
     const PairStep step = v2_lane1(k) > kHalfFrame - 1 ? PairStep::kLast : PairStep::kDone;
@@ -236,11 +216,11 @@ inline PairStep gather_pair(Move& mv, const MoveConstants& c, V2 hlv, V2 hm1, st
     V2 dk = v2_set(mv.dphase[k0], mv.dphase[k1]);
     if (mv.correction.apply) {
         V2 src;  // the source bin's own harmonic
-        if (!v2_fph(kk / c.L, src)) return PairStep::kFallback;
-        const V2 fixed = v2_wrap(dk - src * c.L * c.gap * c.quarter);
+        if (!v2_floor_plus_half(kk / c.L, src)) return PairStep::kFallback;
+        const V2 fixed = v2_wrap_cycles(dk - src * c.L * c.gap * c.quarter);
         dk = v2_select(v2_gt(kk, c.zero), fixed, dk);  // bin 0 is never corrected
     }
-    const V2 ph = v2_wrap(dk - s * c.two56 * c.quarter);
+    const V2 ph = v2_wrap_cycles(dk - s * c.two56 * c.quarter);
     const double f0 = (valid & 1) ? factor_of(mv, v2_lane0(m)) : 0.0;
     const double f1 = (valid & 2) ? factor_of(mv, v2_lane1(m)) : 0.0;
     v2_store(mv.newmag + t, v2_and(ok, v2_set(f0 * mv.mag[k0], f1 * mv.mag[k1])));
