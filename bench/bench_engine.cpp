@@ -1,5 +1,7 @@
-// Engine benchmarks: the transforms of one frame, one whole hop, and the hop
-// loop of the standard note (2.0 s at A4 from the bundled 220 Hz sample).
+// Engine benchmarks: the transforms of one frame (the packed transform the
+// hop loop uses and the radix-2 one it replaced), the per-bin kernels of a
+// hop, one whole hop, and the hop loop of the standard note (2.0 s at A4 from
+// the bundled 220 Hz sample).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -10,6 +12,7 @@
 #include "audio/det_math.h"
 #include "audio/wav_reader.h"
 #include "driver/args.h"
+#include "driver/hop_kernels.h"
 #include "driver/pitch_shift.h"
 #include "driver/resynth.h"
 #include "driver/timing.h"
@@ -67,6 +70,76 @@ void BM_RdftForwardInverse1024(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RdftForwardInverse1024);
+
+// The radix-2 real transform the hop loop used before the packed one, for
+// comparison (it still serves sizes outside 16..4096).
+void BM_Radix2ForwardInverse1024(benchmark::State& state) {
+    const Tables tables = build_tables();
+    std::vector<double> x(1024);
+    for (int i = 0; i < 1024; ++i) x[i] = std::sin(i * 0.37) * 1000.0;
+    for (auto _ : state) {
+        rdft_forward_radix2(1024, x.data(), tables.twiddle.data());
+        rdft_inverse_radix2(1024, x.data(), tables.twiddle.data());
+        for (double& v : x) v *= 1.0 / 512;
+        benchmark::DoNotOptimize(x.data());
+    }
+}
+BENCHMARK(BM_Radix2ForwardInverse1024);
+
+// The per-bin kernels of one hop of the standard note, on a real spectrum:
+// magnitudes and phase advances, the shift an octave up (with the hop
+// correction), and the synthesis spectrum.
+struct HopSpectra {
+    Tables tables = build_tables();
+    std::vector<double> frame, prev, mag, dphase, newmag, newdph, phase, syn;
+    EnvelopeWork envelope = make_envelope_work();
+    HopSpectra() {
+        const StandardNote& n = standard_note();
+        frame.assign(n.wave.samples.begin() + 30000, n.wave.samples.begin() + 30000 + 1024);
+        for (int i = 0; i < 1024; ++i) frame[i] *= tables.hann[i];
+        rdft_forward(1024, frame.data(), tables.twiddle.data());
+        prev.assign(1024, 0.1);
+        mag.assign(1024, 0.0);
+        dphase.assign(1024, 0.0);
+        newmag.assign(1024, 0.0);
+        newdph.assign(1024, 0.0);
+        phase.assign(1024, 0.0);
+        syn.assign(1024, 0.0);
+        analyse_bins(tables, frame.data(), prev.data(), mag.data(), dphase.data());
+        AdvanceCorrection c{true, 51.0};
+        shift_spectrum_on_demand(mag.data(), dphase.data(), 5.11, 2.0, 1.0, false, c, envelope,
+                                 newmag.data(), newdph.data());
+    }
+};
+
+void BM_AnalyseBins(benchmark::State& state) {
+    HopSpectra h;
+    for (auto _ : state) {
+        analyse_bins(h.tables, h.frame.data(), h.prev.data(), h.mag.data(), h.dphase.data());
+        benchmark::DoNotOptimize(h.dphase.data());
+    }
+}
+BENCHMARK(BM_AnalyseBins);
+
+void BM_ShiftOctaveUp(benchmark::State& state) {
+    HopSpectra h;
+    const AdvanceCorrection c{true, 51.0};
+    for (auto _ : state) {
+        shift_spectrum_on_demand(h.mag.data(), h.dphase.data(), 5.11, 2.0, 1.0, false, c,
+                                 h.envelope, h.newmag.data(), h.newdph.data());
+        benchmark::DoNotOptimize(h.newdph.data());
+    }
+}
+BENCHMARK(BM_ShiftOctaveUp);
+
+void BM_SynthesiseBins(benchmark::State& state) {
+    HopSpectra h;
+    for (auto _ : state) {
+        synthesise_bins(h.tables, h.newmag.data(), h.newdph.data(), h.phase.data(), h.syn.data());
+        benchmark::DoNotOptimize(h.syn.data());
+    }
+}
+BENCHMARK(BM_SynthesiseBins);
 
 // One hop in the middle of the standard note (input moving 0.8 per output
 // sample, so the hop correction runs as well).

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "audio/det_math.h"
+#include "audio/packed_rdft.h"
 
 namespace kelmotra {
 
@@ -114,12 +115,30 @@ Tables build_tables(std::int32_t n) {
     return t;
 }
 
+// Sizes from kPackedMinSize to kPackedMaxSize go through the complex
+// transform of half the length; the others take the radix-2 transform.
+void rdft_forward(std::int32_t n, double* x, const double* twiddle) {
+    if (n >= kPackedMinSize && n <= kPackedMaxSize) {
+        packed_rdft_forward(n, x, twiddle);
+    } else {
+        rdft_forward_radix2(n, x, twiddle);
+    }
+}
+
+void rdft_inverse(std::int32_t n, double* y, const double* twiddle) {
+    if (n >= kPackedMinSize && n <= kPackedMaxSize) {
+        packed_rdft_inverse(n, y, twiddle);
+    } else {
+        rdft_inverse_radix2(n, y, twiddle);
+    }
+}
+
 // Decimation in time: after the bit reversal, blocks of size d = 2, 4, ... n
 // are combined from their two halves. Each block keeps its real spectrum in
 // the layout of the header (cosine terms from the block start upward, sine
 // terms from the block end downward), so the butterflies work on four reals
 // at a time and never need complex storage.
-void rdft_forward(std::int32_t n, double* x, const double* twiddle) {
+void rdft_forward_radix2(std::int32_t n, double* x, const double* twiddle) {
     bit_reverse(n, x);
     std::int32_t d = 2;
     if (n >= 8) {
@@ -223,7 +242,7 @@ void rdft_forward(std::int32_t n, double* x, const double* twiddle) {
 
 // Decimation in frequency: the forward butterflies run backwards, from the
 // whole array down to pairs, then the bit reversal restores the order.
-void rdft_inverse(std::int32_t n, double* y, const double* twiddle) {
+void rdft_inverse_radix2(std::int32_t n, double* y, const double* twiddle) {
     y[0] = y[0] * 0.5;
     y[n / 2] = y[n / 2] * 0.5;
     // With n >= 8 the blocks of 8, 4 and 2 are done together below.

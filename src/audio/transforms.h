@@ -6,7 +6,10 @@
 //   y[k]     = C(k) = sum_t x[t] cos(2 pi k t / n)   for k = 0 .. n/2
 //   y[n - k] = S(k) = sum_t x[t] sin(2 pi k t / n)   for k = 1 .. n/2 - 1
 // (S(k) is the negated imaginary part of the usual forward DFT term.) No
-// scaling: rdft_inverse(rdft_forward(x)) gives n/2 times x.
+// scaling: rdft_inverse(rdft_forward(x)) gives n/2 times x. Sizes 16 to
+// 4096 run through a complex transform of half the length
+// (audio/packed_rdft.h), the others through a radix-2 real transform; the two
+// agree to rounding.
 #pragma once
 
 #include <algorithm>
@@ -49,6 +52,13 @@ void rdft_forward(std::int32_t n, double* x, const double* twiddle);
 //            + sum_{k=1}^{n/2-1} (y[k] cos(2 pi k t / n) + y[n-k] sin(2 pi k t / n)).
 // twiddle as for rdft_forward.
 void rdft_inverse(std::int32_t n, double* y, const double* twiddle);
+
+// The radix-2 real transforms behind rdft_forward and rdft_inverse, for
+// every power-of-two n >= 2: the same layout and scaling, in place, no
+// allocation. rdft_forward and rdft_inverse use them for the sizes the
+// packed transforms (audio/packed_rdft.h, 16 to 4096 points) leave out.
+void rdft_forward_radix2(std::int32_t n, double* x, const double* twiddle);
+void rdft_inverse_radix2(std::int32_t n, double* y, const double* twiddle);
 
 // Angle of table entry e of an n-point twiddle table, 2 pi e / n, always
 // formed this way, so that table_sincos knows the exact angle an entry holds.

@@ -38,9 +38,29 @@ double envelope_factor(const EnvelopeSource& env, double m, double L, double h, 
     if (!(src >= 1.0 && src <= 512.0)) return 1.0;
     const double dst = floor_plus_half(m * h * L * gf);
     if (!(dst >= 1.0 && dst <= 511.0)) return 1.0;
-    const double es = env_value(env, static_cast<std::int32_t>(src));
+    const auto js = static_cast<std::int32_t>(src);
+    const auto jd = static_cast<std::int32_t>(dst);
+    const std::int32_t R = env.R;
+    if (env.kernel != nullptr && std::min(js, jd) - R >= 0 &&
+        std::max(js, jd) + R <= kHalfFrame - 1) {
+        // Both sums on the fast path of envelope_at, side by side: each lane
+        // adds its terms in the same order, so the same two numbers.
+        const double* k = env.kernel;
+        const double* ms = env.mag + js;
+        const double* md = env.mag + jd;
+        V2 sum = v2_splat(0.0);
+        for (std::int32_t i = -R; i < 0; ++i) {
+            sum = sum + v2_splat(k[-i]) * v2_set(ms[i], md[i]);
+        }
+        for (std::int32_t i = 0; i <= R; ++i) sum = sum + v2_splat(k[i]) * v2_set(ms[i], md[i]);
+        const V2 e = sum / v2_splat(env.L);
+        const double es = v2_lane0(e);
+        if (es == 0.0) return 1.0;
+        return v2_lane1(e) / es;
+    }
+    const double es = env_value(env, js);
     if (es == 0.0) return 1.0;
-    return env_value(env, static_cast<std::int32_t>(dst)) / es;
+    return env_value(env, jd) / es;
 }
 
 // Harmonic numbers only grow along the bins, so the factor is computed once
@@ -59,45 +79,188 @@ double cached_factor(FactorCache& cache, const EnvelopeSource& env, double m, do
     return cache.factor;
 }
 
-// The scatter (h > 1) or gather (h < 1) of shift_spectrum; h == 1 and NaN are
-// handled by the callers.
-void move_bins(const EnvelopeSource& env, const double* mag, const double* dphase, double L,
+// Everything the scatter and gather read, fixed for one call.
+struct Move {
+    const EnvelopeSource* env;
+    const double* mag;
+    const double* dphase;
+    double L, h, gf;
+    bool no_envelope;
+    AdvanceCorrection correction;
+    double* newmag;
+    double* newdph;
+    FactorCache cache;
+};
+
+// The envelope factor of harmonic m for this move.
+inline double factor_of(Move& mv, double m) {
+    return cached_factor(mv.cache, *mv.env, m, mv.L, mv.h, mv.gf, mv.no_envelope);
+}
+
+// Scatter (h > 1), one input bin k of harmonic m: it moves by s bins to t. A
+// later k landing on the same t replaces the earlier one.
+inline void scatter_bin(Move& mv, std::int32_t k) {
+    const double L = mv.L;
+    const double m = floor_plus_half(k / L);
+    const double s = (mv.h - 1.0) * L * m;
+    const double t = floor_plus_half(k + s);
+    if (!(t >= 1.0 && t <= kHalfFrame - 1)) return;
+    const auto ti = static_cast<std::int32_t>(t);
+    double dk = mv.dphase[k];
+    if (mv.correction.apply) dk = corrected_advance(dk, m, L, mv.correction.gap);
+    mv.newmag[ti] = factor_of(mv, m) * mv.mag[k];
+    mv.newdph[ti] = wrap_cycles(dk - s * 256 * 0.0009765625);
+}
+
+// Gather (h < 1), one output bin t: it belongs to harmonic m at the new pitch
+// and takes the input bin k that harmonic came from (s < 0).
+inline void gather_bin(Move& mv, std::int32_t t) {
+    const double L = mv.L;
+    const double m = floor_plus_half(t / (mv.h * L));
+    const double s = m * (mv.h - 1.0) * L;
+    const double k = floor_plus_half(t - s);
+    if (!(k >= 0.0 && k <= kHalfFrame - 1)) return;
+    const auto ki = static_cast<std::int32_t>(k);
+    double dk = mv.dphase[ki];
+    if (mv.correction.apply && ki >= 1) {
+        // The source bin's own harmonic (bin 0 is never corrected).
+        dk = corrected_advance(dk, floor_plus_half(ki / L), L, mv.correction.gap);
+    }
+    mv.newmag[t] = factor_of(mv, m) * mv.mag[ki];
+    mv.newdph[t] = wrap_cycles(dk - s * 256 * 0.0009765625);
+}
+
+Move make_move(const EnvelopeSource& env, const double* mag, const double* dphase, double L,
                double h, double gf, bool no_envelope, const AdvanceCorrection& correction,
                double* newmag, double* newdph) {
     std::fill(newmag, newmag + kHalfFrame + 1, 0.0);
     std::fill(newdph, newdph + kHalfFrame + 1, 0.0);
-    FactorCache cache;
+    return Move{&env,       mag,        dphase, L,      h,           gf,
+                no_envelope, correction, newmag, newdph, FactorCache{}};
+}
+
+// The scatter (h > 1) or gather (h < 1) of shift_spectrum, bin by bin; h == 1
+// and NaN are handled by the callers.
+void move_bins(const EnvelopeSource& env, const double* mag, const double* dphase, double L,
+               double h, double gf, bool no_envelope, const AdvanceCorrection& correction,
+               double* newmag, double* newdph) {
+    Move mv = make_move(env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph);
     if (h > 1.0) {
-        // Scatter: input bin k, of harmonic m, moves by s bins to t. A later k
-        // landing on the same t replaces the earlier one.
-        for (std::int32_t k = 1; k <= kHalfFrame - 1; ++k) {
-            const double m = floor_plus_half(k / L);
-            const double s = (h - 1.0) * L * m;
-            const double t = floor_plus_half(k + s);
-            if (!(t >= 1.0 && t <= kHalfFrame - 1)) continue;
-            const auto ti = static_cast<std::int32_t>(t);
-            double dk = dphase[k];
-            if (correction.apply) dk = corrected_advance(dk, m, L, correction.gap);
-            newmag[ti] = cached_factor(cache, env, m, L, h, gf, no_envelope) * mag[k];
-            newdph[ti] = wrap_cycles(dk - s * 256 * 0.0009765625);
-        }
+        for (std::int32_t k = 1; k <= kHalfFrame - 1; ++k) scatter_bin(mv, k);
     } else if (h < 1.0) {
-        // Gather: output bin t belongs to harmonic m at the new pitch and takes
-        // the input bin k that harmonic came from (s < 0).
-        for (std::int32_t t = 1; t <= kHalfFrame - 1; ++t) {
-            const double m = floor_plus_half(t / (h * L));
-            const double s = m * (h - 1.0) * L;
-            const double k = floor_plus_half(t - s);
-            if (!(k >= 0.0 && k <= kHalfFrame - 1)) continue;
-            const auto ki = static_cast<std::int32_t>(k);
-            double dk = dphase[ki];
-            if (correction.apply && ki >= 1) {
-                // The source bin's own harmonic (bin 0 is never corrected).
-                dk = corrected_advance(dk, floor_plus_half(ki / L), L, correction.gap);
-            }
-            newmag[t] = cached_factor(cache, env, m, L, h, gf, no_envelope) * mag[ki];
-            newdph[t] = wrap_cycles(dk - s * 256 * 0.0009765625);
+        for (std::int32_t t = 1; t <= kHalfFrame - 1; ++t) gather_bin(mv, t);
+    }
+}
+
+// What one pair of bins of move_bins_pairs came to.
+enum class PairStep {
+    kDone,      // both bins handled
+    kLast,      // both handled, and no later bin can land inside 1..511
+    kFallback,  // numbers out of the integer range: the bins go one by one
+};
+
+// Constants of the pair loops, as pairs.
+struct MoveConstants {
+    V2 L, gap, quarter, two56, one, zero, top;
+    explicit MoveConstants(const Move& mv)
+        : L(v2_splat(mv.L)), gap(v2_splat(mv.correction.gap)), quarter(v2_splat(0.0009765625)),
+          two56(v2_splat(256.0)), one(v2_splat(1.0)), zero(v2_splat(0.0)),
+          top(v2_splat(kHalfFrame - 1)) {}
+};
+
+// scatter_bin for bins k and k + 1 at once. Targets never decrease along the
+// bins (m, s and k + s do not), so once one lies past the top, every later
+// one does too.
+inline PairStep scatter_pair(Move& mv, const MoveConstants& c, V2 hl, std::int32_t k) {
+    const V2 kv = v2_set(k, k + 1);
+    V2 m, t;
+    if (!v2_floor_plus_half(kv / c.L, m)) return PairStep::kFallback;
+    const V2 s = hl * m;
+    if (!v2_floor_plus_half(kv + s, t)) return PairStep::kFallback;
+    const int valid = v2_mask(v2_and(v2_ge(t, c.one), v2_le(t, c.top)));
+    const PairStep step = v2_lane1(t) > kHalfFrame - 1 ? PairStep::kLast : PairStep::kDone;
+    if (valid == 0) return step;
+    V2 dk = v2_load(mv.dphase + k);
+    if (mv.correction.apply) dk = v2_wrap_cycles(dk - m * c.L * c.gap * c.quarter);
+    const V2 ph = v2_wrap_cycles(dk - s * c.two56 * c.quarter);
+    std::int32_t t0, t1;
+    v2_trunc_ints(t, t0, t1);
+    if (valid & 1) {
+        mv.newmag[t0] = factor_of(mv, v2_lane0(m)) * mv.mag[k];
+        mv.newdph[t0] = v2_lane0(ph);
+    }
+    if (valid & 2) {
+        mv.newmag[t1] = factor_of(mv, v2_lane1(m)) * mv.mag[k + 1];
+        mv.newdph[t1] = v2_lane1(ph);
+    }
+    return step;
+}
+
+// gather_bin for output bins t and t + 1 at once. Sources never decrease
+// along the bins (s does not increase), so once one lies past the top,
+// every later one does too.
+inline PairStep gather_pair(Move& mv, const MoveConstants& c, V2 hlv, V2 hm1, std::int32_t t) {
+    const V2 tv = v2_set(t, t + 1);
+    V2 m, k;
+    if (!v2_floor_plus_half(tv / hlv, m)) return PairStep::kFallback;
+    const V2 s = m * hm1 * c.L;
+    if (!v2_floor_plus_half(tv - s, k)) return PairStep::kFallback;
+    const V2 ok = v2_and(v2_ge(k, c.zero), v2_le(k, c.top));
+    const int valid = v2_mask(ok);
+    const PairStep step = v2_lane1(k) > kHalfFrame - 1 ? PairStep::kLast : PairStep::kDone;
+    if (valid == 0) return step;
+    // Invalid lanes read bin 0 and are cleared below.
+    const V2 kk = v2_and(ok, k);
+    std::int32_t k0, k1;
+    v2_trunc_ints(kk, k0, k1);
+    V2 dk = v2_set(mv.dphase[k0], mv.dphase[k1]);
+    if (mv.correction.apply) {
+        V2 src;  // the source bin's own harmonic
+        if (!v2_floor_plus_half(kk / c.L, src)) return PairStep::kFallback;
+        const V2 fixed = v2_wrap_cycles(dk - src * c.L * c.gap * c.quarter);
+        dk = v2_select(v2_gt(kk, c.zero), fixed, dk);  // bin 0 is never corrected
+    }
+    const V2 ph = v2_wrap_cycles(dk - s * c.two56 * c.quarter);
+    const double f0 = (valid & 1) ? factor_of(mv, v2_lane0(m)) : 0.0;
+    const double f1 = (valid & 2) ? factor_of(mv, v2_lane1(m)) : 0.0;
+    v2_store(mv.newmag + t, v2_and(ok, v2_set(f0 * mv.mag[k0], f1 * mv.mag[k1])));
+    v2_store(mv.newdph + t, v2_and(ok, ph));
+    return step;
+}
+
+// Bins 1..511 through pair (two at a time) or, where it falls back, through
+// one (bin by bin), in bin order; bin 511 alone at the end.
+template <class Pair, class One>
+void pairs_then_rest(Pair pair, One one) {
+    constexpr std::int32_t kLast = kHalfFrame - 1;
+    std::int32_t b = 1;
+    for (; b + 1 <= kLast; b += 2) {
+        const PairStep step = pair(b);
+        if (step == PairStep::kLast) return;
+        if (step == PairStep::kFallback) {
+            one(b);
+            one(b + 1);
         }
+    }
+    for (; b <= kLast; ++b) one(b);
+}
+
+// move_bins two bins at a time: the same formulas lane by lane (so the same
+// numbers), the envelope factors and the stores in bin order.
+void move_bins_pairs(const EnvelopeSource& env, const double* mag, const double* dphase, double L,
+                     double h, double gf, bool no_envelope, const AdvanceCorrection& correction,
+                     double* newmag, double* newdph) {
+    Move mv = make_move(env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph);
+    const MoveConstants c(mv);
+    if (h > 1.0) {
+        const V2 hl = v2_splat((h - 1.0) * L);
+        pairs_then_rest([&](std::int32_t k) { return scatter_pair(mv, c, hl, k); },
+                        [&](std::int32_t k) { scatter_bin(mv, k); });
+    } else if (h < 1.0) {
+        const V2 hlv = v2_splat(h * L);
+        const V2 hm1 = v2_splat(h - 1.0);
+        pairs_then_rest([&](std::int32_t t) { return gather_pair(mv, c, hlv, hm1, t); },
+                        [&](std::int32_t t) { gather_bin(mv, t); });
     }
 }
 
@@ -220,7 +383,7 @@ void shift_spectrum_on_demand(const double* mag, const double* dphase, double L,
         }
         return;
     }
-    move_bins(env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph);
+    move_bins_pairs(env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph);
 }
 
 }  // namespace kelmotra

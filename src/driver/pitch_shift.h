@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "audio/vec2.h"
+
 namespace kelmotra {
 
 inline constexpr std::int32_t kHalfFrame = 512;  // bins 0..512 of a 1024-point frame
@@ -53,6 +55,23 @@ inline double floor_plus_half(double x) {
 
 // Wraps a phase in cycles into [-0.5, 0.5): x - floor(x + 0.5).
 inline double wrap_cycles(double x) { return x - floor_plus_half(x); }
+
+// floor_plus_half of both lanes of a pair (audio/vec2.h) into out, when both
+// x + 0.5 lie below 2^31 in magnitude; false (out untouched) otherwise.
+inline bool v2_floor_plus_half(V2 x, V2& out) {
+    const V2 y = x + v2_splat(0.5);
+    if (v2_int_range_mask(y) != 3) return false;
+    out = v2_floor_plus_half_in_range(y);
+    return true;
+}
+
+// wrap_cycles of both lanes of a pair; lanes out of that range (NaN,
+// infinities, huge phases) through the scalar function.
+inline V2 v2_wrap_cycles(V2 x) {
+    V2 f;
+    if (v2_floor_plus_half(x, f)) return x - f;
+    return v2_set(wrap_cycles(v2_lane0(x)), wrap_cycles(v2_lane1(x)));
+}
 
 // A phase advance dph (cycles) of a bin of harmonic m, corrected for an
 // input that moved 256 - gap frames since the previous hop instead of 256:

@@ -5,6 +5,7 @@
 
 #include "audio/det_math.h"
 #include "audio/platform.h"
+#include "driver/hop_kernels.h"
 #include "driver/pitch_shift.h"
 
 namespace kelmotra {
@@ -13,13 +14,6 @@ namespace {
 
 constexpr std::size_t kN = kFrameSize;
 constexpr std::int32_t kHalf = kFrameSize / 2;
-
-// frame[k] = src[k] * hann[k] for k < count (a mono stretch without
-// non-finite samples).
-void window_run(double* __restrict frame, const double* __restrict src,
-                const double* __restrict hann, std::int64_t count) {
-    for (std::int64_t k = 0; k < count; ++k) frame[k] = src[k] * hann[k];
-}
 
 // Reads the frame of input frames p - 384 .. p + 639 (first channel only),
 // windowed. Frames outside the buffer (before 0, or past the silence that
@@ -47,68 +41,6 @@ void read_frame(const WaveData& wave, bool clean, const double* hann, std::int64
         }
     }
     std::fill(frame + k_hi, frame + kFrameSize, 0.0);
-}
-
-// dst[i] += syn[i] * (3/2048) * hann[i] for one frame of 1024. The arrays do
-// not overlap; the fixed length lets the compiler use vector instructions,
-// which round each element exactly as the scalar loop would.
-void overlap_add(double* __restrict dst, const double* __restrict syn,
-                 const double* __restrict hann) {
-    for (std::size_t i = 0; i < kN; ++i) dst[i] += syn[i] * kOverlapGain * hann[i];
-}
-
-// Magnitudes and phase advances of the spectrum in frame (layout of
-// rdft_forward); prev_phase carries the analysis phases from hop to hop.
-// The phases come first, in a loop of plain arithmetic whose divisions the
-// processor can overlap from bin to bin; the magnitudes follow in a loop of
-// their own, since a call in the middle would hold each bin's chain of
-// divisions up.
-void analyse(const Tables& tables, const double* frame, double* prev_phase, double* mag,
-             double* dphase) {
-    for (std::int32_t k = 1; k < kHalf; ++k) {
-        const double c = frame[k];
-        const double s = frame[kFrameSize - k];
-        const double phi = table_atan2(tables, s, c) * 0.5 / kPhasePi;
-        dphase[k] = wrap_cycles(phi - prev_phase[k]);
-        prev_phase[k] = phi;
-    }
-    // Magnitudes as sqrt(S*S + C*C): spectra of 16-bit-scale frames are far
-    // from the range where the squares could overflow or underflow, so the
-    // plain form is as good as a hypot (within a unit in the last place),
-    // exact IEEE arithmetic on every platform, and it vectorises.
-    for (std::int32_t k = 1; k < kHalf; ++k) {
-        const double s = frame[kFrameSize - k];
-        const double c = frame[k];
-        mag[k] = std::sqrt(s * s + c * c);
-    }
-    mag[0] = std::fabs(frame[0]);
-    mag[kHalf] = std::fabs(frame[kHalf]);
-    dphase[0] = 0.0;
-    dphase[kHalf] = 0.0;
-}
-
-// Advances the running phases by the new phase advances and builds the
-// spectrum to invert. Bins without magnitude contribute nothing, so their
-// sine and cosine are not needed (their phases still run on).
-void synthesis_spectrum(const Tables& tables, const double* newmag, const double* newdph,
-                        double* out_phase, double* syn) {
-    syn[0] = newmag[0];
-    syn[kHalf] = newmag[kHalf];
-    for (std::int32_t k = 1; k < kHalf; ++k) {
-        const double ph = wrap_cycles(out_phase[k] + newdph[k]);
-        out_phase[k] = ph;
-        const double a = newmag[k];
-        if (a == 0.0) {
-            syn[k] = 0.0;
-            syn[kFrameSize - k] = 0.0;
-            continue;
-        }
-        const double theta = 2 * ph * kPhasePi;
-        double c, s;
-        table_sincos(tables, theta, c, s);
-        syn[k] = a * c;
-        syn[kFrameSize - k] = a * s;
-    }
 }
 
 }  // namespace
@@ -214,8 +146,8 @@ void render_hop(const LoopSetup& setup, std::int32_t hop, HopState& state, HopWo
 
     read_frame(*setup.wave, setup.clean, tables.hann.data(), hp.p, work.frame.data());
     rdft_forward(kFrameSize, work.frame.data(), tables.twiddle.data());
-    analyse(tables, work.frame.data(), state.prev_phase.data(), work.mag.data(),
-            work.dphase.data());
+    analyse_bins(tables, work.frame.data(), state.prev_phase.data(), work.mag.data(),
+                 work.dphase.data());
 
     const std::int64_t prev = state.prev_pos;
     state.prev_pos = hp.p;
@@ -231,13 +163,13 @@ void render_hop(const LoopSetup& setup, std::int32_t hop, HopState& state, HopWo
     shift_spectrum_on_demand(work.mag.data(), work.dphase.data(), hp.L, hp.h, setup.gf,
                              setup.args->no_envelope, correction, work.envelope,
                              work.newmag.data(), work.newdph.data());
-    synthesis_spectrum(tables, work.newmag.data(), work.newdph.data(), state.out_phase.data(),
-                       work.syn.data());
+    synthesise_bins(tables, work.newmag.data(), work.newdph.data(), state.out_phase.data(),
+                    work.syn.data());
     rdft_inverse(kFrameSize, work.syn.data(), tables.twiddle.data());
 
     // Non-finite values (from absurd envelope ratios on extreme input) are
     // cleared once the loop is done.
-    overlap_add(out + ap, work.syn.data(), tables.hann.data());
+    overlap_add_frame(out + ap, work.syn.data(), tables.hann.data(), kOverlapGain);
 }
 
 void resynthesize(const ResamplerArgs& args, const TimingPlan& plan, const WaveData& wave,
@@ -264,15 +196,12 @@ void resynthesize(const ResamplerArgs& args, const TimingPlan& plan, const WaveD
     // Absurd input (envelope ratios beyond the double range, frames summing
     // past it) can leave infinities or NaNs; nothing but finite samples
     // leaves the loop.
-    for (std::int32_t i = 0; i < outlen; ++i) {
-        if (!std::isfinite(out[static_cast<std::size_t>(i)])) out[static_cast<std::size_t>(i)] = 0.0;
-    }
+    clear_non_finite(out.data(), outlen);
 }
 
 void apply_level(double* out, std::int32_t outlen, double peak_exp, double volume) {
     if (!(peak_exp > 0) && volume == 1.0) return;
-    double peak = 0.0;
-    for (std::int32_t i = 0; i < outlen; ++i) peak = std::max(peak, std::fabs(out[i]));
+    const double peak = peak_magnitude(out, outlen);
     // A silent output stays silent: there is no level to normalise, and
     // 16384 / 0 must not meet a zero sample.
     if (peak == 0.0) return;
@@ -280,17 +209,9 @@ void apply_level(double* out, std::int32_t outlen, double peak_exp, double volum
     if (!(e > 0.0)) e = 0.0;  // also NaN
     if (e > 1.0) e = 1.0;
     const double gain = (e == 0.0 ? 1.0 : det_pow(16384 / peak, e)) * volume;
-    for (std::int32_t i = 0; i < outlen; ++i) {
-        double v = out[i] * gain;
-        if (v > 32767.0) {
-            v = 32767.0;
-        } else if (v < -32768.0) {
-            v = -32768.0;
-        } else if (v != v) {
-            v = 0.0;  // 0 times an infinite gain (a subnormal peak), or a NaN volume
-        }
-        out[i] = v;
-    }
+    // A NaN product (0 times an infinite gain from a subnormal peak, or a NaN
+    // volume) becomes 0.
+    scale_and_clamp(out, outlen, gain);
 }
 
 }  // namespace kelmotra

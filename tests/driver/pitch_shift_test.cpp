@@ -284,6 +284,8 @@ TEST(ShiftSpectrumOnDemand, SameNumbersAsTheWholeEnvelope) {
         {4.69, 1.37, 0.8, false}, {4.69, 0.81, 1.3, false}, {0.8, 1.5, 1.0, false},
         {0.8, 0.7, 1.0, false},  {37.2, 1.1, 1.0, false}, {37.2, 0.3, 2.0, false},
         {700.0, 1.2, 1.0, false}, {11.0, 1.25, 1.0, true}, {2.0, 3.0, 0.5, false},
+        {5.0, 1e300, 1.0, false}, {5.0, 1e-300, 1e300, false}, {1e-300, 2.0, 1.0, false},
+        {3.3, 1.0 + 1e-15, 0.0, false}, {3.3, 1.0 - 1e-15, 1.0, false},
     };
     for (const Case& c : cases) {
         std::vector<double> whole = base;

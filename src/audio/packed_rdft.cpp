@@ -1,0 +1,307 @@
+#include "audio/packed_rdft.h"
+
+#include "audio/vec2.h"
+
+namespace kelmotra {
+
+namespace {
+
+// Complex numbers are kept split: the real parts of m of them in one run of
+// doubles, the imaginary parts in the next (re = a, im = a + m). A pair of
+// V2 (re, im) holds two neighbouring complex numbers, one per lane.
+struct CPair {
+    V2 re;
+    V2 im;
+};
+
+inline CPair operator+(CPair a, CPair b) { return {a.re + b.re, a.im + b.im}; }
+inline CPair operator-(CPair a, CPair b) { return {a.re - b.re, a.im - b.im}; }
+
+// a * w = (ar wr - ai wi, ar wi + ai wr).
+inline CPair cmul(CPair a, CPair w) {
+    return {a.re * w.re - a.im * w.im, a.re * w.im + a.im * w.re};
+}
+
+// i * (a - b) = (bi - ai, ar - br).
+inline CPair i_diff(CPair a, CPair b) { return {b.im - a.im, a.re - b.re}; }
+
+// Complex numbers c and c + 1 of a split array of m.
+inline CPair load_split(const double* a, std::int32_t m, std::int32_t c) {
+    return {v2_load(a + c), v2_load(a + m + c)};
+}
+inline void store_split(double* a, std::int32_t m, std::int32_t c, CPair v) {
+    v2_store(a + c, v.re);
+    v2_store(a + m + c, v.im);
+}
+
+// Complex numbers c and c + 1 of an interleaved array (re, im, re, im, ...).
+inline CPair load_interleaved(const double* a, std::int32_t c) {
+    const V2 p0 = v2_load(a + 2 * c);
+    const V2 p1 = v2_load(a + 2 * c + 2);
+    return {v2_lo(p0, p1), v2_hi(p0, p1)};
+}
+inline void store_interleaved(double* a, std::int32_t c, CPair v) {
+    v2_store(a + 2 * c, v2_lo(v.re, v.im));
+    v2_store(a + 2 * c + 2, v2_hi(v.re, v.im));
+}
+
+// Twiddle table entries e and e + de: (cos, sin)(2 pi e / n) per lane.
+inline CPair twiddle_pair(const double* twiddle, std::int32_t e, std::int32_t de) {
+    const V2 w0 = v2_load(twiddle + 2 * e);
+    const V2 w1 = v2_load(twiddle + 2 * (e + de));
+    return {v2_lo(w0, w1), v2_hi(w0, w1)};
+}
+
+// Where the passes read and write: split arrays of m complex numbers, except
+// that the first pass of the forward transform reads the caller's
+// interleaved array (SrcInterleaved) and the last pass of the inverse writes
+// it (DstInterleaved). Fixed at compile time, so the loops carry no test.
+template <bool SrcInterleaved, bool DstInterleaved>
+struct PassIo {
+    const double* src;
+    double* dst;
+    std::int32_t m;
+    CPair load(std::int32_t c) const {
+        if constexpr (SrcInterleaved) {
+            return load_interleaved(src, c);
+        } else {
+            return load_split(src, m, c);
+        }
+    }
+    void store(std::int32_t c, CPair v) const {
+        if constexpr (DstInterleaved) {
+            store_interleaved(dst, c, v);
+        } else {
+            store_split(dst, m, c, v);
+        }
+    }
+};
+
+// One pass of a self-sorting (Stockham) transform of m complex numbers,
+// radix R = 2 or 4, two butterflies at a time. span: the length of the
+// transforms already done (1, then times each radix). Input j + r m/R
+// (r = 0..R-1) of butterfly j, at position k = j mod span of its transform,
+// is turned by e^{2 pi i r k / (R span)}; the R outputs go to
+// (j / span) R span + k + r span. After the last pass (span R = m) dst holds
+// Z(k) = sum_j z[j] e^{+2 pi i j k / m} in natural order. twiddle: the table
+// of n = 2m reals (entry e: angle 2 pi e / n).
+//
+// With span 1 the two butterflies j, j + 1 write R apart and every twiddle
+// is 1; the outputs are interleaved lane by lane. Otherwise they are the
+// neighbours k, k + 1 of one transform and write side by side.
+template <class Io>
+void pass2(const Io& io, std::int32_t span, const double* twiddle) {
+    const std::int32_t m = io.m;
+    const std::int32_t part = m / 2;
+    if (span == 1) {
+        for (std::int32_t j = 0; j < part; j += 2) {
+            const CPair a0 = io.load(j);
+            const CPair a1 = io.load(j + part);
+            const CPair y0 = a0 + a1;
+            const CPair y1 = a0 - a1;
+            io.store(2 * j, {v2_lo(y0.re, y1.re), v2_lo(y0.im, y1.im)});
+            io.store(2 * j + 2, {v2_hi(y0.re, y1.re), v2_hi(y0.im, y1.im)});
+        }
+        return;
+    }
+    const std::int32_t step = m / span;  // entry of angle 2 pi / (2 span)
+    for (std::int32_t k = 0; k < span; k += 2) {
+        const CPair w1 = twiddle_pair(twiddle, k * step, step);
+        for (std::int32_t j = k, out = k; j < part; j += span, out += 2 * span) {
+            const CPair a0 = io.load(j);
+            const CPair a1 = cmul(io.load(j + part), w1);
+            io.store(out, a0 + a1);
+            io.store(out + span, a0 - a1);
+        }
+    }
+}
+
+template <class Io>
+void pass4(const Io& io, std::int32_t span, const double* twiddle) {
+    const std::int32_t m = io.m;
+    const std::int32_t part = m / 4;
+    if (span == 1) {
+        for (std::int32_t j = 0; j < part; j += 2) {
+            const CPair a0 = io.load(j);
+            const CPair a1 = io.load(j + part);
+            const CPair a2 = io.load(j + 2 * part);
+            const CPair a3 = io.load(j + 3 * part);
+            const CPair s02 = a0 + a2;
+            const CPair d02 = a0 - a2;
+            const CPair s13 = a1 + a3;
+            const CPair d13 = i_diff(a1, a3);
+            const CPair y0 = s02 + s13;
+            const CPair y1 = d02 + d13;
+            const CPair y2 = s02 - s13;
+            const CPair y3 = d02 - d13;
+            io.store(4 * j, {v2_lo(y0.re, y1.re), v2_lo(y0.im, y1.im)});
+            io.store(4 * j + 2, {v2_lo(y2.re, y3.re), v2_lo(y2.im, y3.im)});
+            io.store(4 * j + 4, {v2_hi(y0.re, y1.re), v2_hi(y0.im, y1.im)});
+            io.store(4 * j + 6, {v2_hi(y2.re, y3.re), v2_hi(y2.im, y3.im)});
+        }
+        return;
+    }
+    const std::int32_t step = m / (2 * span);  // entry of angle 2 pi / (4 span)
+    for (std::int32_t k = 0; k < span; k += 2) {
+        const CPair w1 = twiddle_pair(twiddle, k * step, step);
+        const CPair w2 = twiddle_pair(twiddle, 2 * k * step, 2 * step);
+        const CPair w3 = twiddle_pair(twiddle, 3 * k * step, 3 * step);
+        for (std::int32_t j = k, out = k; j < part; j += span, out += 4 * span) {
+            const CPair a0 = io.load(j);
+            const CPair a1 = cmul(io.load(j + part), w1);
+            const CPair a2 = cmul(io.load(j + 2 * part), w2);
+            const CPair a3 = cmul(io.load(j + 3 * part), w3);
+            const CPair s02 = a0 + a2;
+            const CPair d02 = a0 - a2;
+            const CPair s13 = a1 + a3;
+            const CPair d13 = i_diff(a1, a3);
+            io.store(out, s02 + s13);
+            io.store(out + span, d02 + d13);
+            io.store(out + 2 * span, s02 - s13);
+            io.store(out + 3 * span, d02 - d13);
+        }
+    }
+}
+
+template <class Io>
+void run_pass(const Io& io, std::int32_t radix, std::int32_t span, const double* twiddle) {
+    if (radix == 2) {
+        pass2(io, span, twiddle);
+    } else {
+        pass4(io, span, twiddle);
+    }
+}
+
+// The transform of the m complex numbers (m >= 8) in a into b, in an odd
+// number of passes between the two arrays: radix 4 where it can, radix 2 for
+// an odd number of bits and, where the count of passes would be even, for
+// one more. a is overwritten. a_interleaved: a holds the input interleaved
+// (the forward transform); b_interleaved: the result goes to b interleaved
+// (the inverse). Every other array is split.
+void complex_transform(std::int32_t m, double* a, double* b, bool a_interleaved,
+                       bool b_interleaved, const double* twiddle) {
+    std::int32_t bits = 0;
+    while ((1 << bits) < m) ++bits;
+    std::int32_t twos = bits % 2;
+    std::int32_t fours = bits / 2;
+    if ((twos + fours) % 2 == 0) {
+        twos += 2;
+        fours -= 1;
+    }
+    const std::int32_t passes = twos + fours;
+    double* src = a;
+    double* dst = b;
+    std::int32_t span = 1;
+    for (std::int32_t p = 0; p < passes; ++p) {
+        const std::int32_t radix = p < twos ? 2 : 4;
+        if (p == 0 && a_interleaved) {
+            run_pass(PassIo<true, false>{src, dst, m}, radix, span, twiddle);
+        } else if (p == passes - 1 && b_interleaved) {
+            run_pass(PassIo<false, true>{src, dst, m}, radix, span, twiddle);
+        } else {
+            run_pass(PassIo<false, false>{src, dst, m}, radix, span, twiddle);
+        }
+        span *= radix;
+        double* t = src;
+        src = dst;
+        dst = t;
+    }
+}
+
+}  // namespace
+
+// With Z the transform of z[j] = x[2j] + i x[2j+1] (m = n/2 points), the
+// spectrum Y(k) = C(k) + i S(k) = sum_t x[t] w^{kt}, w = e^{2 pi i / n}, is
+// E(k) + w^k O(k), where E(k) = (Z(k) + conj Z(m-k)) / 2 and
+// O(k) = (Z(k) - conj Z(m-k)) / 2i are the transforms of the even and odd
+// samples; and Y(m-k) = conj(E(k) - w^k O(k)). Bins k and k + 1 go together
+// (with m-k and m-k-1), k = 2 .. m/2 - 1; bin 1 alone first.
+void packed_rdft_forward(std::int32_t n, double* x, const double* twiddle) {
+    alignas(16) double work[kPackedMaxSize];
+    const std::int32_t m = n / 2;
+    complex_transform(m, x, work, true, false, twiddle);
+    const double* zr = work;
+    const double* zi = work + m;
+    x[0] = zr[0] + zi[0];
+    x[m] = zr[0] - zi[0];
+    const V2 half = v2_splat(0.5);
+    // zk = Z(k), zm = Z(m-k); yk = Y(k), ym = conj Y(m-k). Bin 1 in both
+    // lanes, then bins k, k+1 in lanes 0, 1.
+    auto bins = [&](CPair zk, CPair zm, CPair w, CPair& yk, CPair& ym) {
+        const CPair e{(zk.re + zm.re) * half, (zk.im - zm.im) * half};
+        const CPair d{(zk.re - zm.re) * half, (zk.im + zm.im) * half};
+        const CPair o{d.im, v2_xor(d.re, v2_splat(-0.0))};  // d / i
+        const CPair q = cmul(o, w);
+        yk = e + q;
+        ym = e - q;  // conj Y(m-k)
+    };
+    {
+        CPair yk, ym;
+        bins({v2_splat(zr[1]), v2_splat(zi[1])}, {v2_splat(zr[m - 1]), v2_splat(zi[m - 1])},
+             twiddle_pair(twiddle, 1, 0), yk, ym);
+        x[1] = v2_lane0(yk.re);
+        x[n - 1] = v2_lane0(yk.im);
+        x[m - 1] = v2_lane0(ym.re);
+        x[m + 1] = -v2_lane0(ym.im);
+    }
+    for (std::int32_t k = 2; k < m / 2; k += 2) {
+        const CPair zk{v2_load(zr + k), v2_load(zi + k)};
+        const CPair zm{v2_swap(v2_load(zr + m - k - 1)), v2_swap(v2_load(zi + m - k - 1))};
+        CPair yk, ym;
+        bins(zk, zm, twiddle_pair(twiddle, k, 1), yk, ym);
+        v2_store(x + k, yk.re);
+        v2_store(x + n - k - 1, v2_swap(yk.im));
+        v2_store(x + m - k - 1, v2_swap(ym.re));
+        v2_store(x + m + k, v2_xor(ym.im, v2_splat(-0.0)));
+    }
+    // k = m/2: w^k = i, and E, O are real there, so Y(m/2) = Z(m/2).
+    x[m / 2] = zr[m / 2];
+    x[n - m / 2] = zi[m / 2];
+}
+
+// The forward steps backwards. With G(k) = C(k) - i S(k), the frame is
+// x[t] = 1/2 sum_{k<n} G(k) w^{kt} (G(n-k) = conj G(k)), so
+// z[j] = x[2j] + i x[2j+1] is the transform of H(k) = (A(k) + i B(k)) / 2
+// with A(k) = G(k) + conj G(m-k), B(k) = (G(k) - conj G(m-k)) w^k, and
+// H(m-k) = (conj A(k) + i conj B(k)) / 2.
+void packed_rdft_inverse(std::int32_t n, double* y, const double* twiddle) {
+    alignas(16) double work[kPackedMaxSize];
+    const std::int32_t m = n / 2;
+    double* hr = work;
+    double* hi = work + m;
+    const V2 half = v2_splat(0.5);
+    hr[0] = (y[0] + y[m]) * 0.5;
+    hi[0] = (y[0] - y[m]) * 0.5;
+    // gk = G(k), cg = conj G(m-k); hk = H(k), hm = H(m-k).
+    auto bins = [&](CPair gk, CPair cg, CPair w, CPair& hk, CPair& hm) {
+        const CPair a = gk + cg;
+        const CPair b = cmul(gk - cg, w);
+        hk = {(a.re - b.im) * half, (a.im + b.re) * half};
+        hm = {(a.re + b.im) * half, (b.re - a.im) * half};
+    };
+    {
+        CPair hk, hm;
+        bins({v2_splat(y[1]), v2_splat(-y[n - 1])}, {v2_splat(y[m - 1]), v2_splat(y[m + 1])},
+             twiddle_pair(twiddle, 1, 0), hk, hm);
+        hr[1] = v2_lane0(hk.re);
+        hi[1] = v2_lane0(hk.im);
+        hr[m - 1] = v2_lane0(hm.re);
+        hi[m - 1] = v2_lane0(hm.im);
+    }
+    for (std::int32_t k = 2; k < m / 2; k += 2) {
+        const CPair gk{v2_load(y + k), v2_xor(v2_swap(v2_load(y + n - k - 1)), v2_splat(-0.0))};
+        const CPair cg{v2_swap(v2_load(y + m - k - 1)), v2_load(y + m + k)};
+        CPair hk, hm;
+        bins(gk, cg, twiddle_pair(twiddle, k, 1), hk, hm);
+        v2_store(hr + k, hk.re);
+        v2_store(hi + k, hk.im);
+        v2_store(hr + m - k - 1, v2_swap(hm.re));
+        v2_store(hi + m - k - 1, v2_swap(hm.im));
+    }
+    // k = m/2: A = 2 C, B = 2 S, so H = C + i S.
+    hr[m / 2] = y[m / 2];
+    hi[m / 2] = y[n - m / 2];
+    complex_transform(m, work, y, false, true, twiddle);
+}
+
+}  // namespace kelmotra

@@ -1,0 +1,30 @@
+// The real transforms of audio/transforms.h computed through a complex
+// transform of half the length: the n reals x[0..n) are taken as n/2
+// complex numbers z[m] = x[2m] + i x[2m+1], transformed by a self-sorting
+// (Stockham) radix-4 transform that works on the real and imaginary parts
+// kept apart, two butterflies at a time on pairs of doubles (audio/vec2.h),
+// and split into the spectrum of x; the inverse runs the same steps
+// backwards. About half the operations of the radix-2
+// real transform, in the same spectrum layout and scaling; the results
+// agree with it to rounding (not bit for bit).
+//
+// Both run in place on the caller's array of n doubles, read only the twiddle
+// table of the same n (Tables::twiddle), make no trigonometric call and
+// allocate nothing: a work area of n doubles lives on the stack.
+#pragma once
+
+#include <cstdint>
+
+namespace kelmotra {
+
+// Sizes the packed transforms take: powers of two from 16 to 4096.
+inline constexpr std::int32_t kPackedMinSize = 16;
+inline constexpr std::int32_t kPackedMaxSize = 4096;
+
+// x (n doubles) becomes its spectrum in the layout of rdft_forward.
+void packed_rdft_forward(std::int32_t n, double* x, const double* twiddle);
+
+// y (n doubles in that layout) becomes the frame of rdft_inverse.
+void packed_rdft_inverse(std::int32_t n, double* y, const double* twiddle);
+
+}  // namespace kelmotra

@@ -1,0 +1,210 @@
+#include "driver/hop_kernels.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "audio/vec2.h"
+#include "driver/pitch_shift.h"
+#include "driver/resynth.h"
+
+namespace kelmotra {
+
+namespace {
+
+constexpr std::int32_t kN = kFrameSize;
+constexpr std::int32_t kHalf = kFrameSize / 2;
+
+// One bin of analyse_bins, the plain formula.
+inline void analyse_one(const Tables& tables, double c, double s, double& prev, double& mag,
+                        double& dphase) {
+    const double phi = table_atan2(tables, s, c) * 0.5 / kPhasePi;
+    dphase = wrap_cycles(phi - prev);
+    prev = phi;
+    mag = std::sqrt(s * s + c * c);
+}
+
+// table_atan2(y, x) of two lanes whose |x| and |y| are finite and above 0.
+inline V2 v2_table_atan2(const Tables& tables, V2 y, V2 x) {
+    const V2 ax = v2_abs(x);
+    const V2 ay = v2_abs(y);
+    const V2 a = v2_min(ax, ay);  // std::min(ay, ax)
+    const V2 b = v2_max(ax, ay);  // std::max(ay, ax)
+    std::int32_t i0, i1;
+    v2_trunc_ints(a / b * v2_splat(kAtanSteps) + v2_splat(0.5), i0, i1);
+    const V2 c = v2_set(static_cast<double>(i0), static_cast<double>(i1)) /
+                 v2_splat(static_cast<double>(kAtanSteps));
+    const V2 u = (a - c * b) / (b + c * a);
+    const V2 u2 = u * u;
+    const V2 p =
+        u - u * u2 * (v2_splat(1.0 / 3.0) - u2 * (v2_splat(1.0 / 5.0) - u2 * v2_splat(1.0 / 7.0)));
+    // Column (x > 0 ? 0 : 2) + (ay > ax ? 1 : 0). The small angle enters
+    // negated in columns 1 and 2: where (x > 0) and (ay > ax) agree.
+    const V2 right = v2_gt(x, v2_splat(0.0));
+    const V2 steep = v2_gt(ay, ax);
+    const int rm = v2_mask(right);
+    const int sm = v2_mask(steep);
+    const int col0 = ((rm & 1) ? 0 : 2) + (sm & 1);
+    const int col1 = ((rm & 2) ? 0 : 2) + ((sm >> 1) & 1);
+    const V2 t = v2_set(tables.atan[4 * static_cast<std::size_t>(i0) + col0],
+                        tables.atan[4 * static_cast<std::size_t>(i1) + col1]);
+    const V2 negate = v2_andnot(v2_xor(right, steep), v2_splat(-0.0));  // sign bit where they agree
+    const V2 r = t + v2_xor(p, negate);                                  // t + kSign[col] * p
+    return v2_xor(r, v2_sign_of(y));  // r * copysign(1, y)
+}
+
+// table_sincos of two lanes: c and s.
+inline void v2_table_sincos(const Tables& tables, V2 theta, V2& c, V2& s) {
+    const V2 a = v2_abs(theta);
+    V2 idx = a * v2_splat(static_cast<double>(tables.n) / kTwoPi) + v2_splat(0.5);
+    idx = v2_max(idx, v2_splat(0.0));  // NaN gives 0
+    idx = v2_min(idx, v2_splat(static_cast<double>(tables.n / 2)));
+    std::int32_t e0, e1;
+    v2_trunc_ints(idx, e0, e1);
+    const V2 angle = v2_splat(kTwoPi) * v2_set(static_cast<double>(e0), static_cast<double>(e1)) /
+                     v2_splat(static_cast<double>(tables.n));
+    const V2 r = a - angle;
+    const V2 r2 = r * r;
+    // cos r - 1 and sin r as table_sincos takes them (-r2 * ... is exact).
+    const V2 c4 = v2_splat(1.0 / 720.0) - r2 * v2_splat(1.0 / 40320.0);
+    const V2 cm1 = v2_xor(r2, v2_splat(-0.0)) *
+                   (v2_splat(0.5) - r2 * (v2_splat(1.0 / 24.0) - r2 * c4));
+    const V2 s4 = v2_splat(1.0 / 120.0) - r2 * v2_splat(1.0 / 5040.0);
+    const V2 sr = r * (v2_splat(1.0) - r2 * (v2_splat(1.0 / 6.0) - r2 * s4));
+    const V2 p0 = v2_load(&tables.twiddle[2 * static_cast<std::size_t>(e0)]);
+    const V2 p1 = v2_load(&tables.twiddle[2 * static_cast<std::size_t>(e1)]);
+    const V2 ce = v2_lo(p0, p1);
+    const V2 se = v2_hi(p0, p1);
+    c = ce + (ce * cm1 - se * sr);
+    const V2 sa = se + (se * cm1 + ce * sr);
+    s = v2_xor(sa, v2_sign_of(theta));  // sa * copysign(1, theta)
+}
+
+}  // namespace
+
+void window_run(double* frame, const double* src, const double* hann, std::int64_t count) {
+    std::int64_t k = 0;
+    for (; k + 2 <= count; k += 2) v2_store(frame + k, v2_load(src + k) * v2_load(hann + k));
+    for (; k < count; ++k) frame[k] = src[k] * hann[k];
+}
+
+void analyse_bins(const Tables& tables, const double* frame, double* prev_phase, double* mag,
+                  double* dphase) {
+    const V2 zero = v2_splat(0.0);
+    const V2 inf = v2_splat(HUGE_VAL);
+    std::int32_t k = 1;
+    for (; k + 1 < kHalf; k += 2) {
+        const V2 c = v2_load(frame + k);
+        const V2 s = v2_swap(v2_load(frame + kN - k - 1));  // S(k), S(k + 1)
+        const V2 ac = v2_abs(c);
+        const V2 as = v2_abs(s);
+        const V2 ok = v2_and(v2_and(v2_gt(ac, zero), v2_gt(as, zero)),
+                             v2_and(v2_lt(ac, inf), v2_lt(as, inf)));
+        V2 phi;
+        if (v2_mask(ok) == 3) {
+            phi = v2_table_atan2(tables, s, c) * v2_splat(0.5) / v2_splat(kPhasePi);
+        } else {
+            phi = v2_set(table_atan2(tables, v2_lane0(s), v2_lane0(c)) * 0.5 / kPhasePi,
+                         table_atan2(tables, v2_lane1(s), v2_lane1(c)) * 0.5 / kPhasePi);
+        }
+        v2_store(dphase + k, v2_wrap_cycles(phi - v2_load(prev_phase + k)));
+        v2_store(prev_phase + k, phi);
+        v2_store(mag + k, v2_sqrt(s * s + c * c));
+    }
+    for (; k < kHalf; ++k) {
+        analyse_one(tables, frame[k], frame[kN - k], prev_phase[k], mag[k], dphase[k]);
+    }
+    mag[0] = std::fabs(frame[0]);
+    mag[kHalf] = std::fabs(frame[kHalf]);
+    dphase[0] = 0.0;
+    dphase[kHalf] = 0.0;
+}
+
+void synthesise_bins(const Tables& tables, const double* newmag, const double* newdph,
+                     double* out_phase, double* syn) {
+    syn[0] = newmag[0];
+    syn[kHalf] = newmag[kHalf];
+    std::int32_t k = 1;
+    for (; k + 1 < kHalf; k += 2) {
+        const V2 ph = v2_wrap_cycles(v2_load(out_phase + k) + v2_load(newdph + k));
+        v2_store(out_phase + k, ph);
+        const V2 a = v2_load(newmag + k);
+        const V2 keep = v2_ne(a, v2_splat(0.0));  // also NaN, as a == 0.0 is false for it
+        if (v2_mask(keep) == 0) {
+            v2_store(syn + k, v2_splat(0.0));
+            v2_store(syn + kN - k - 1, v2_splat(0.0));
+            continue;
+        }
+        V2 c, s;
+        v2_table_sincos(tables, v2_splat(2.0) * ph * v2_splat(kPhasePi), c, s);
+        v2_store(syn + k, v2_and(keep, a * c));
+        v2_store(syn + kN - k - 1, v2_swap(v2_and(keep, a * s)));
+    }
+    for (; k < kHalf; ++k) {
+        const double ph = wrap_cycles(out_phase[k] + newdph[k]);
+        out_phase[k] = ph;
+        const double a = newmag[k];
+        if (a == 0.0) {
+            syn[k] = 0.0;
+            syn[kN - k] = 0.0;
+            continue;
+        }
+        double c, s;
+        table_sincos(tables, 2 * ph * kPhasePi, c, s);
+        syn[k] = a * c;
+        syn[kN - k] = a * s;
+    }
+}
+
+void overlap_add_frame(double* dst, const double* syn, const double* hann, double gain) {
+    const V2 g = v2_splat(gain);
+    for (std::int32_t i = 0; i < kN; i += 2) {
+        v2_store(dst + i, v2_load(dst + i) + v2_load(syn + i) * g * v2_load(hann + i));
+    }
+}
+
+void clear_non_finite(double* x, std::int32_t count) {
+    const V2 inf = v2_splat(HUGE_VAL);
+    std::int32_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        const V2 v = v2_load(x + i);
+        v2_store(x + i, v2_and(v2_lt(v2_abs(v), inf), v));
+    }
+    for (; i < count; ++i) {
+        if (!std::isfinite(x[i])) x[i] = 0.0;
+    }
+}
+
+double peak_magnitude(const double* x, std::int32_t count) {
+    // max(v, peak) keeps peak for a NaN v, as (peak < v ? v : peak) does.
+    V2 peak = v2_splat(0.0);
+    std::int32_t i = 0;
+    for (; i + 2 <= count; i += 2) peak = v2_max(v2_abs(v2_load(x + i)), peak);
+    double p = std::max(v2_lane0(peak), v2_lane1(peak));
+    for (; i < count; ++i) p = std::max(p, std::fabs(x[i]));
+    return p;
+}
+
+void scale_and_clamp(double* x, std::int32_t count, double gain) {
+    const V2 g = v2_splat(gain);
+    const V2 hi = v2_splat(32767.0);
+    const V2 lo = v2_splat(-32768.0);
+    std::int32_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        V2 v = v2_load(x + i) * g;
+        v = v2_and(v2_eq(v, v), v);  // NaN: +0
+        v2_store(x + i, v2_max(v2_min(v, hi), lo));
+    }
+    for (; i < count; ++i) {
+        double v = x[i] * gain;
+        if (v > 32767.0) {
+            v = 32767.0;
+        } else if (v < -32768.0) {
+            v = -32768.0;
+        } else if (v != v) {
+            v = 0.0;
+        }
+        x[i] = v;
+    }
+}
+
+}  // namespace kelmotra
