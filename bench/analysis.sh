@@ -1,27 +1,68 @@
 #!/usr/bin/env bash
-# Whole-process timing of the pitch analysis: kelmotra renders a 1 s note at
-# A4 from the bundled sample with flag G (analyse the sample again and rewrite
-# its FRQ file), and the same note with the FRQ file already in place. The
-# difference of the two is what the analysis costs a run.
+# Whole-process timing of the pitch analysis.
+#
+# 1. kelmotra-frq analyse --force of a 2 s 44.1 kHz mono sample (made by
+#    make_voice), with the robust tracker and with the classic analysis,
+#    against praat's To Pitch (ac) (standard settings) on the same file:
+#    runs alternate between the three, and the median of the per-round
+#    ratios is reported. Target: the robust tracker no slower than praat.
+# 2. kelmotra renders a 1 s note at A4 from the bundled sample with flag G
+#    (analyse the sample again and rewrite its FRQ file), and the same note
+#    with the FRQ file already in place. The difference of the two is what
+#    the analysis costs a run.
 #
 #   bash bench/analysis.sh [BUILD_DIR] [RUNS]
 #
 # BUILD_DIR defaults to build-bench (configured and built in Release when it
-# has no kelmotra yet); RUNS defaults to 20.
+# has no kelmotra yet); RUNS defaults to 20. praat is installed with apt-get
+# when missing (as root); without it part 1 is skipped with a message.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
 runs=${2:-20}
+case $build in /*) ;; *) build=$PWD/$build ;; esac
 
-if [ ! -x "$build/kelmotra" ]; then
+if [ ! -x "$build/kelmotra" ] || [ ! -x "$build/tools/kelmotra-frq" ] || [ ! -x "$build/tools/make_voice" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$build" --target kelmotra -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
+  cmake --build "$build" --target kelmotra kelmotra-frq make_voice -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
 fi
 exe=$build/kelmotra
+if ! command -v praat >/dev/null && [ "$(id -u)" -eq 0 ]; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq praat >/dev/null || true
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$root/data/voice.wav" "$work/in.wav"
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+if command -v praat >/dev/null; then
+  "$build/tools/make_voice" "$work/two.wav" 2 220 44100 >/dev/null
+  printf 'form f\n  sentence file\nendform\nsnd = Read from file: file$\n%s\n' \
+    'pitch = To Pitch (ac): 0, 75, 15, "no", 0.03, 0.45, 0.01, 0.35, 0.14, 600' > "$work/pitch.praat"
+  frq=$build/tools/kelmotra-frq
+  now() { date +%s%N; }
+  for _ in $(seq "$runs"); do
+    t0=$(now); "$frq" analyse --force "$work/two.wav" >/dev/null 2>&1
+    t1=$(now); praat --run "$work/pitch.praat" "$work/two.wav" >/dev/null 2>&1
+    t2=$(now); KELMOTRA_ANALYSIS=classic "$frq" analyse --force "$work/two.wav" >/dev/null 2>&1
+    t3=$(now)
+    echo "$(( (t1 - t0) / 1000 )) $(( (t2 - t1) / 1000 )) $(( (t3 - t2) / 1000 ))"
+  done > "$work/rounds.txt"
+  robust=$(awk '{ print $1 / 1000 }' "$work/rounds.txt" | median)
+  praat_ms=$(awk '{ print $2 / 1000 }' "$work/rounds.txt" | median)
+  classic=$(awk '{ print $3 / 1000 }' "$work/rounds.txt" | median)
+  echo "analysis of a 2 s 44.1 kHz mono sample, whole process, median of $runs alternating rounds:"
+  printf '  kelmotra-frq analyse --force (robust)    %8.1f ms   ratio to praat %.3f\n' "$robust" \
+    "$(awk '{ print $1 / $2 }' "$work/rounds.txt" | median)"
+  printf '  kelmotra-frq analyse --force (classic)   %8.1f ms   ratio to praat %.3f\n' "$classic" \
+    "$(awk '{ print $3 / $2 }' "$work/rounds.txt" | median)"
+  printf '  praat To Pitch (ac), standard settings   %8.1f ms\n' "$praat_ms"
+  echo
+else
+  echo "analysis.sh: praat is not installed (apt-get install praat); the comparison is skipped" >&2
+fi
 
 # time_runs FLAGS: prints "wall_mean wall_best cpu_mean" in milliseconds over
 # $runs runs (cpu: user + system time of the process, which a busy machine

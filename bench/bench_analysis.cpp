@@ -1,6 +1,7 @@
-// Pitch analysis benchmarks: one step of the analysis (pass 1, the refinement
-// and the level of one voiced step), the whole analysis of the bundled sample
-// (1.6 s, 44100 Hz, 16-bit mono), and of a 2 s sung vowel at 44100 Hz.
+// Pitch analysis benchmarks: one step of the classic analysis (pass 1, the
+// refinement and the level of one voiced step) and of the robust tracker, and
+// the whole analysis, by either method, of the bundled sample (1.6 s, 44100
+// Hz, 16-bit mono) and of a 2 s sung vowel at 44100 Hz.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -9,7 +10,9 @@
 #include <vector>
 
 #include "audio/wav_reader.h"
+#include "freqmap/analysis.h"
 #include "freqmap/pitch_analysis.h"
+#include "freqmap/pitch_tracker.h"
 
 namespace {
 
@@ -97,27 +100,40 @@ void BM_AnalysisPass2Step(benchmark::State& state) {
 }
 BENCHMARK(BM_AnalysisPass2Step)->Unit(benchmark::kMicrosecond);
 
-// The whole analysis of the bundled sample, as analyseWave runs it (without
-// the file reading and writing).
-void BM_AnalysisBundledSample(benchmark::State& state) {
-    const RawWave& raw = bundled_sample();
+// One step of the robust tracker in the steady vowel: frame, the difference
+// function through three 2048-point transforms, the dips and their shares.
+void BM_TrackerStep(benchmark::State& state) {
+    const PitchSetup s = setup_of(bundled_sample());
+    const TrackerOptions options;
+    const std::optional<TrackerSetup> t = tracker_setup(s.R, s.N, options);
+    if (!t) std::exit(1);
+    TrackerWork work = tracker_work(*t);
+    StepCandidates out;
+    std::int32_t i = 100;
     for (auto _ : state) {
-        std::optional<FreqList> list = analyse_raw(raw, nullptr);
-        if (!list) state.SkipWithError("no list");
-        benchmark::DoNotOptimize(list);
+        tracker_frame(s, *t, work, static_cast<std::int64_t>(i) * s.Step);
+        tracker_step(*t, options, work, out);
+        benchmark::DoNotOptimize(out);
+        i = i == 140 ? 100 : i + 1;
     }
 }
-BENCHMARK(BM_AnalysisBundledSample)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TrackerStep)->Unit(benchmark::kMicrosecond);
 
-// The whole analysis of 2 s at 44100 Hz (target: under 100 ms).
-void BM_AnalysisTwoSeconds(benchmark::State& state) {
-    const RawWave& raw = two_second_vowel();
+// The whole analysis (argument 0: robust, 1: classic), as analyseWave runs
+// it without the file reading and writing: of the bundled sample, and of 2 s
+// at 44100 Hz (target for the classic analysis: under 100 ms).
+void whole_analysis(benchmark::State& state, const RawWave& raw) {
+    const AnalysisOptions options{state.range(0) ? AnalysisMethod::Classic : AnalysisMethod::Robust};
     for (auto _ : state) {
-        std::optional<FreqList> list = analyse_raw(raw, nullptr);
+        std::optional<FreqList> list = analyse_raw(raw, nullptr, options);
         if (!list) state.SkipWithError("no list");
         benchmark::DoNotOptimize(list);
     }
+    state.SetLabel(analysis_method_name(options.method));
 }
-BENCHMARK(BM_AnalysisTwoSeconds)->Unit(benchmark::kMillisecond);
+void BM_AnalysisBundledSample(benchmark::State& state) { whole_analysis(state, bundled_sample()); }
+BENCHMARK(BM_AnalysisBundledSample)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+void BM_AnalysisTwoSeconds(benchmark::State& state) { whole_analysis(state, two_second_vowel()); }
+BENCHMARK(BM_AnalysisTwoSeconds)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

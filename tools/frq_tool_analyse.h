@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "audio/platform.h"
+#include "freqmap/analysis.h"
 
 namespace kelmotra {
 
 struct AnalyseOptions {
     bool force = false;             // analyse even when the FRQ file is up to date
     unsigned jobs = 0;              // worker threads; 0: one per core
+    AnalysisOptions analysis;       // the method of the maps written
     std::vector<PathString> inputs; // folders (searched recursively) and samples
 };
 
@@ -42,9 +44,9 @@ struct SampleResult {
 };
 
 // Brings the FRQ file of one sample up to date: skipped when it loads and is
-// not older than the sample (unless force), otherwise analysed and saved.
-// Never throws.
-SampleResult update_sample(const PathString& sample, bool force);
+// not older than the sample (unless force), otherwise analysed by `analysis`
+// and saved. Never throws.
+SampleResult update_sample(const PathString& sample, bool force, const AnalysisOptions& analysis);
 
 // The whole command: collects, works through the samples on `jobs` threads
 // with progress on stderr, prints the summary on stdout. Returns the exit

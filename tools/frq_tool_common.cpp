@@ -112,7 +112,8 @@ std::string trap_text(MessageTrap& trap) {
 
 bool entry_voiced(double freq_hz) { return freq_hz > 16.0 && freq_hz != 55.0; }
 
-std::optional<FreqList> analyse_wav_bytes(const std::vector<std::uint8_t>& bytes, std::string& error) {
+std::optional<FreqList> analyse_wav_bytes(const std::vector<std::uint8_t>& bytes, const AnalysisOptions& analysis,
+                                          std::string& error) {
     if (!starts_with(bytes, "RIFF")) {
         error = "not a WAV file";
         return std::nullopt;
@@ -126,7 +127,7 @@ std::optional<FreqList> analyse_wav_bytes(const std::vector<std::uint8_t>& bytes
         error = said.empty() ? "not a usable WAV file (no data chunk)" : said;
         return std::nullopt;
     }
-    std::optional<FreqList> list = analyse_raw(*raw, nullptr);
+    std::optional<FreqList> list = analyse_raw(*raw, nullptr, analysis);
     if (!list) {
         const AnalysisWindow win = analysis_window(raw->format.sample_rate);
         if (raw->byte_count <= win.N)
@@ -139,7 +140,8 @@ std::optional<FreqList> analyse_wav_bytes(const std::vector<std::uint8_t>& bytes
     return list;
 }
 
-std::optional<SampleMap> read_sample_map(const PathString& path, bool want_wave, std::string& error) {
+std::optional<SampleMap> read_sample_map(const PathString& path, bool want_wave, const AnalysisOptions& analysis,
+                                         std::string& error) {
     const std::optional<FileStatus> status = file_status(path);
     if (!status) {
         error = "no such file";
@@ -208,7 +210,7 @@ std::optional<SampleMap> read_sample_map(const PathString& path, bool want_wave,
         map.note = "no FRQ file; analysed in memory, nothing written";
     }
 
-    std::optional<FreqList> list = analyse_wav_bytes(*bytes, error);
+    std::optional<FreqList> list = analyse_wav_bytes(*bytes, analysis, error);
     if (!list) return std::nullopt;
     map.list = std::move(*list);
     map.origin = MapOrigin::InMemory;

@@ -11,6 +11,7 @@
 
 #include "audio/platform.h"
 #include "audio/wav_reader.h"
+#include "freqmap/analysis.h"
 #include "freqmap/freqlist.h"
 
 namespace kelmotra {
@@ -72,15 +73,18 @@ struct SampleMap {
 
 // Reads the map of `path`: an FRQ file (recognised by its magic) is parsed;
 // a WAV sample uses its FRQ file when kelmotra would load it, and is
-// analysed in memory otherwise (nothing is written). With want_wave the
+// analysed in memory otherwise, by `analysis` (nothing is written). With want_wave the
 // sample is also decoded. Nothing, with a one-line reason in error, when
 // the file cannot be read, is neither a WAV nor an FRQ file, is damaged, or
 // cannot be analysed.
-std::optional<SampleMap> read_sample_map(const PathString& path, bool want_wave, std::string& error);
+std::optional<SampleMap> read_sample_map(const PathString& path, bool want_wave, const AnalysisOptions& analysis,
+                                         std::string& error);
 
-// The analysis of a WAV file held in memory, as kelmotra runs it (4096 frames
-// of padding, progress dropped). Nothing, with a reason, when the bytes are
-// not a usable WAV sample or cannot be analysed.
-std::optional<FreqList> analyse_wav_bytes(const std::vector<std::uint8_t>& bytes, std::string& error);
+// The analysis of a WAV file held in memory, as kelmotra runs it with the
+// same choice of method (4096 frames of padding, progress dropped). Nothing,
+// with a reason, when the bytes are not a usable WAV sample or cannot be
+// analysed.
+std::optional<FreqList> analyse_wav_bytes(const std::vector<std::uint8_t>& bytes, const AnalysisOptions& analysis,
+                                          std::string& error);
 
 }  // namespace kelmotra

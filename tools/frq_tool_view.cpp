@@ -383,9 +383,9 @@ std::string plot_svg(const SampleMap& map) {
     return svg;
 }
 
-int run_show(const PathString& file, bool csv) {
+int run_show(const PathString& file, bool csv, const AnalysisOptions& analysis) {
     std::string error;
-    const std::optional<SampleMap> map = read_sample_map(file, false, error);
+    const std::optional<SampleMap> map = read_sample_map(file, false, analysis, error);
     if (!map) {
         std::fprintf(stderr, "kelmotra-frq: %s: %s\n", path_to_utf8(file).c_str(), error.c_str());
         return 1;
@@ -400,9 +400,9 @@ int run_show(const PathString& file, bool csv) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-int run_plot(const PathString& file, const PathString& out) {
+int run_plot(const PathString& file, const PathString& out, const AnalysisOptions& analysis) {
     std::string error;
-    const std::optional<SampleMap> map = read_sample_map(file, true, error);
+    const std::optional<SampleMap> map = read_sample_map(file, true, analysis, error);
     if (!map) {
         std::fprintf(stderr, "kelmotra-frq: %s: %s\n", path_to_utf8(file).c_str(), error.c_str());
         return 1;

@@ -24,7 +24,8 @@ std::string show_csv(const FreqList& list);
 std::string plot_svg(const SampleMap& map);
 
 // The commands: print (or write) and return the exit status, 0 or 1.
-int run_show(const PathString& file, bool csv);
-int run_plot(const PathString& file, const PathString& out);
+// `analysis` chooses how a sample without a usable map is analysed in memory.
+int run_show(const PathString& file, bool csv, const AnalysisOptions& analysis);
+int run_plot(const PathString& file, const PathString& out, const AnalysisOptions& analysis);
 
 }  // namespace kelmotra

@@ -1,12 +1,16 @@
 // kelmotra-frq: prepares and inspects the FRQ files (frequency maps) that
 // kelmotra keeps beside each voice sample (voice.wav -> voice_wav.frq).
 //
-//   kelmotra-frq analyse [--force] [--jobs N] PATH...
+//   kelmotra-frq analyse [--force] [--jobs N] [--method robust|classic] PATH...
+//   kelmotra-frq check [--jobs N] [--fix] PATH...
 //   kelmotra-frq show [--csv] FILE
 //   kelmotra-frq plot FILE -o OUT.svg
 //
-// Exit status: 0 on success, 1 when a file failed, 2 for bad usage.
+// KELMOTRA_ANALYSIS=classic selects the classic analysis wherever a map is
+// made, as it does for kelmotra; read once, here. Exit status: 0 on success,
+// 1 when a file failed, 2 for bad usage.
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <new>
 #include <string>
@@ -14,6 +18,7 @@
 
 #include "audio/platform.h"
 #include "frq_tool_analyse.h"
+#include "frq_tool_check.h"
 #include "frq_tool_view.h"
 
 namespace {
@@ -30,16 +35,21 @@ const char* const kMainUsage =
     "beside each voice sample: voice.wav -> voice_wav.frq.\n"
     "\n"
     "commands:\n"
-    "  analyse [--force] [--jobs N] PATH...  write the FRQ files of samples and folders\n"
+    "  analyse [--force] [--jobs N] [--method M] PATH...\n"
+    "                                        write the FRQ files of samples and folders\n"
+    "  check [--jobs N] [--fix] PATH...      find (and rewrite) maps that disagree with their samples\n"
     "  show [--csv] FILE                     print the map of a sample or an FRQ file\n"
     "  plot FILE -o OUT.svg                  draw the map over the waveform as SVG\n"
     "  help [COMMAND]                        this text, or the usage of a command\n"
     "  --version                             the version\n"
     "\n"
+    "Maps are made by the robust tracker; KELMOTRA_ANALYSIS=classic in the\n"
+    "environment selects the classic analysis instead, as it does for kelmotra.\n"
+    "\n"
     "Exit status: 0 success, 1 some file failed, 2 bad usage.\n";
 
 const char* const kAnalyseUsage =
-    "usage: kelmotra-frq analyse [--force] [--jobs N] PATH...\n"
+    "usage: kelmotra-frq analyse [--force] [--jobs N] [--method robust|classic] PATH...\n"
     "\n"
     "Writes the FRQ file of every sample: each PATH is a WAV file, or a folder\n"
     "searched recursively for files whose name ends in .wav (any letter case).\n"
@@ -49,9 +59,33 @@ const char* const kAnalyseUsage =
     "                    and is not older than its sample); such samples are\n"
     "                    skipped otherwise\n"
     "  --jobs N, -j N    analyse N samples at once (default: one per core)\n"
+    "  --method M        robust (the default tracker) or classic (the literal\n"
+    "                    analysis of earlier versions); the default comes from\n"
+    "                    KELMOTRA_ANALYSIS, as for kelmotra\n"
     "\n"
     "Progress goes to stderr, the summary to stdout. Exit status 1 when any\n"
     "sample failed; the others are analysed all the same.\n";
+
+const char* const kCheckUsage =
+    "usage: kelmotra-frq check [--jobs N] [--fix] PATH...\n"
+    "\n"
+    "Checks the FRQ file of every sample that has one: each PATH is a WAV file,\n"
+    "or a folder searched recursively for files whose name ends in .wav. The\n"
+    "sample is analysed in memory by the robust tracker, and a map is bad when,\n"
+    "over the steps both call voiced, the median difference is beyond 300 cents\n"
+    "or more than 20 % of those steps are beyond 300 cents (with no such step,\n"
+    "the map's average is compared instead); a damaged map is bad too. Each bad\n"
+    "map is listed with its typical error (\"-1200 cents: an octave low\").\n"
+    "Voice banks often ship maps made by other tools: a bad map makes the notes\n"
+    "sung from its sample come out at the wrong pitch.\n"
+    "\n"
+    "  --fix             rewrite the bad maps with the robust tracker (each\n"
+    "                    replaced at once, never half-written); read-only maps\n"
+    "                    are left alone and reported\n"
+    "  --jobs N, -j N    check N samples at once (default: one per core)\n"
+    "\n"
+    "Progress goes to stderr; the bad maps and the summary to stdout. Exit\n"
+    "status 1 when a bad map is left in place or a file failed, else 0.\n";
 
 const char* const kShowUsage =
     "usage: kelmotra-frq show [--csv] FILE\n"
@@ -100,8 +134,31 @@ unsigned parse_jobs(const std::string& text) {
     return n <= kMaxJobs ? n : 0;
 }
 
-int command_analyse(const std::vector<Arg>& args) {
+bool is_jobs_option(const std::string& a) { return a == "--jobs" || a == "-j" || a.rfind("--jobs=", 0) == 0; }
+
+// Reads the job count of the option at args[i] (--jobs N, -j N or
+// --jobs=N), moving i past its value. 0 when it is good, else the status of
+// the usage error already reported.
+int take_jobs(const std::vector<Arg>& args, std::size_t& i, const char* command, unsigned& jobs) {
+    const std::string& a = args[i].text;
+    std::string value;
+    if (a.rfind("--jobs=", 0) == 0) {
+        value = a.substr(7);
+    } else {
+        if (i + 1 >= args.size()) return usage_error(a + " needs a number", command);
+        value = args[++i].text;
+    }
+    jobs = parse_jobs(value);
+    if (jobs == 0)
+        return usage_error("--jobs wants a whole number from 1 to " + std::to_string(kMaxJobs) + ", not '" +
+                               value + "'",
+                           command);
+    return 0;
+}
+
+int command_analyse(const std::vector<Arg>& args, const kelmotra::AnalysisOptions& analysis) {
     kelmotra::AnalyseOptions options;
+    options.analysis = analysis;
     bool options_done = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i].text;
@@ -116,19 +173,19 @@ int command_analyse(const std::vector<Arg>& args) {
             return 0;
         } else if (a == "--force" || a == "-f") {
             options.force = true;
-        } else if (a == "--jobs" || a == "-j" || a.rfind("--jobs=", 0) == 0) {
+        } else if (is_jobs_option(a)) {
+            if (const int status = take_jobs(args, i, "analyse", options.jobs)) return status;
+        } else if (a == "--method" || a.rfind("--method=", 0) == 0) {
             std::string value;
-            if (a.rfind("--jobs=", 0) == 0) {
-                value = a.substr(7);
+            if (a.rfind("--method=", 0) == 0) {
+                value = a.substr(9);
             } else {
-                if (i + 1 >= args.size()) return usage_error(a + " needs a number", "analyse");
+                if (i + 1 >= args.size()) return usage_error(a + " needs robust or classic", "analyse");
                 value = args[++i].text;
             }
-            options.jobs = parse_jobs(value);
-            if (options.jobs == 0)
-                return usage_error("--jobs wants a whole number from 1 to " + std::to_string(kMaxJobs) +
-                                       ", not '" + value + "'",
-                                   "analyse");
+            if (value != "robust" && value != "classic")
+                return usage_error("--method wants robust or classic, not '" + value + "'", "analyse");
+            options.analysis.method = kelmotra::analysis_method_named(value.c_str());
         } else {
             return usage_error("analyse: unknown option '" + a + "'", "analyse");
         }
@@ -137,7 +194,31 @@ int command_analyse(const std::vector<Arg>& args) {
     return kelmotra::run_analyse(options);
 }
 
-int command_show(const std::vector<Arg>& args) {
+int command_check(const std::vector<Arg>& args) {
+    kelmotra::CheckOptions options;
+    bool options_done = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i].text;
+        if (options_done || !looks_like_option(a)) {
+            options.inputs.push_back(args[i].native);
+        } else if (a == "--") {
+            options_done = true;
+        } else if (is_help(a)) {
+            std::fputs(kCheckUsage, stdout);
+            return 0;
+        } else if (a == "--fix") {
+            options.fix = true;
+        } else if (is_jobs_option(a)) {
+            if (const int status = take_jobs(args, i, "check", options.jobs)) return status;
+        } else {
+            return usage_error("check: unknown option '" + a + "'", "check");
+        }
+    }
+    if (options.inputs.empty()) return usage_error("check: no folder or sample given", "check");
+    return kelmotra::run_check(options);
+}
+
+int command_show(const std::vector<Arg>& args, const kelmotra::AnalysisOptions& analysis) {
     bool csv = false;
     std::vector<PathString> files;
     bool options_done = false;
@@ -158,10 +239,10 @@ int command_show(const std::vector<Arg>& args) {
     }
     if (files.size() != 1)
         return usage_error(files.empty() ? "show: no file given" : "show: give exactly one file", "show");
-    return kelmotra::run_show(files[0], csv);
+    return kelmotra::run_show(files[0], csv, analysis);
 }
 
-int command_plot(const std::vector<Arg>& args) {
+int command_plot(const std::vector<Arg>& args, const kelmotra::AnalysisOptions& analysis) {
     std::vector<PathString> files;
     std::vector<PathString> outs;
     bool options_done = false;
@@ -187,10 +268,10 @@ int command_plot(const std::vector<Arg>& args) {
         return usage_error(files.empty() ? "plot: no file given" : "plot: give exactly one file", "plot");
     if (outs.size() != 1)
         return usage_error(outs.empty() ? "plot: no output given (-o OUT.svg)" : "plot: give one output", "plot");
-    return kelmotra::run_plot(files[0], outs[0]);
+    return kelmotra::run_plot(files[0], outs[0], analysis);
 }
 
-int run(const std::vector<Arg>& all) {
+int run(const std::vector<Arg>& all, const kelmotra::AnalysisOptions& analysis) {
     if (all.size() < 2) return usage_error("no command given", nullptr);
     const std::string& command = all[1].text;
     const std::vector<Arg> rest(all.begin() + 2, all.end());
@@ -209,6 +290,7 @@ int run(const std::vector<Arg>& all) {
         }
         const std::string& topic = rest[0].text;
         const char* text = topic == "analyse" || topic == "analyze" ? kAnalyseUsage
+                           : topic == "check"                       ? kCheckUsage
                            : topic == "show"                        ? kShowUsage
                            : topic == "plot"                        ? kPlotUsage
                                                                     : nullptr;
@@ -216,15 +298,18 @@ int run(const std::vector<Arg>& all) {
         std::fputs(text, stdout);
         return 0;
     }
-    if (command == "analyse" || command == "analyze") return command_analyse(rest);
-    if (command == "show") return command_show(rest);
-    if (command == "plot") return command_plot(rest);
+    if (command == "analyse" || command == "analyze") return command_analyse(rest, analysis);
+    if (command == "check") return command_check(rest);
+    if (command == "show") return command_show(rest, analysis);
+    if (command == "plot") return command_plot(rest, analysis);
     return usage_error("unknown command '" + command + "'", nullptr);
 }
 
 int guarded_run(const std::vector<Arg>& args) {
+    kelmotra::AnalysisOptions analysis;
+    analysis.method = kelmotra::analysis_method_named(std::getenv("KELMOTRA_ANALYSIS"));
     try {
-        return run(args);
+        return run(args, analysis);
     } catch (const std::bad_alloc&) {
         std::fputs("kelmotra-frq: out of memory\n", stderr);
     } catch (const std::exception& e) {

@@ -11,7 +11,7 @@
 #include "freqmap/frq_file.h"
 #include "driver/resynth.h"
 #include "audio/transforms.h"
-#include "freqmap/pitch_analysis.h"
+#include "freqmap/analysis.h"
 #include "driver/usage.h"
 
 namespace kelmotra {
@@ -57,7 +57,7 @@ std::wstring decode_argument(const char* bytes) {
     return out;
 }
 
-int run_resampler(const std::vector<CmdArg>& argv) {
+int run_resampler(const std::vector<CmdArg>& argv, const AnalysisOptions& analysis) {
     // Arguments 10, 11, 7, 6 and 9 are read before the user's locale is set;
     // every later number, and every message with a decimal number, uses it.
     // Of the user's locale only the numeric category matters here (number
@@ -95,10 +95,10 @@ int run_resampler(const std::vector<CmdArg>& argv) {
 
     std::optional<FreqList> list;
     if (args.reanalyse)
-        list = analyseWave(args.in_path, stderr, notice);
+        list = analyseWave(args.in_path, stderr, notice, analysis);
     else
         list = frq_load(args.in_path, notice);
-    if (!list && !args.reanalyse) list = analyseWave(args.in_path, stderr, notice);
+    if (!list && !args.reanalyse) list = analyseWave(args.in_path, stderr, notice, analysis);
     if (!list || !freqlist_valid(*list)) {
         std::fputs("error : get freqency list.\n", stderr);
         return 1;

@@ -7,7 +7,6 @@
 #include <limits>
 
 #include "audio/det_math.h"
-#include "freqmap/frq_file.h"
 
 namespace kelmotra {
 
@@ -28,17 +27,6 @@ constexpr std::int32_t kDefaultHighHz = 880;
 // Ratios of the continuity correction, in the order they are tried.
 constexpr std::int32_t kRatioP[7] = {1, 2, 3, 4, 5, 3, 4};
 constexpr std::int32_t kRatioQ[7] = {1, 1, 1, 1, 1, 2, 3};
-
-#if defined(__GNUC__)
-__attribute__((format(printf, 2, 3)))
-#endif
-void say(std::FILE* out, const char* format, ...) {
-    if (out == nullptr) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(out, format, args);
-    va_end(args);
-}
 
 std::int64_t scaled(std::int64_t L, int ratio) { return kRatioP[ratio] * L / kRatioQ[ratio]; }
 
@@ -278,16 +266,14 @@ double refine_cost(const PitchSetup& s, const PitchWork& work, bool stretch, std
 
 // Weight of voiced step i in the average: (a + 1) times, for each of the 11
 // steps before it, (f / (f + 15 |f_prev - f|))^2 when that step exists and is
-// voiced, else 1 / (f + 1).
-double step_weight(const std::vector<double>& freq, const std::vector<std::int32_t>& voiced,
-                   std::int32_t i, double a) {
-    const double f = freq[static_cast<std::size_t>(i)];
+// voiced (frequency above 0), else 1 / (f + 1).
+double step_weight(std::span<const double> freq, std::size_t i, double a) {
+    const double f = freq[i];
     double w = a + 1.0;
-    for (std::int32_t d = 1; d <= 11; ++d) {
-        const std::int32_t k = i - d;
+    for (std::size_t d = 1; d <= 11; ++d) {
         double g;
-        if (k >= 0 && voiced[static_cast<std::size_t>(k)] == 1) {
-            const double r = f / (f + 15.0 * std::fabs(freq[static_cast<std::size_t>(k)] - f));
+        if (d <= i && freq[i - d] > 0.0) {
+            const double r = f / (f + 15.0 * std::fabs(freq[i - d] - f));
             g = r * r;
         } else {
             g = 1.0 / (f + 1.0);
@@ -298,6 +284,23 @@ double step_weight(const std::vector<double>& freq, const std::vector<std::int32
 }
 
 }  // namespace
+
+void say_progress(std::FILE* out, const char* format, ...) {
+    if (out == nullptr) return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(out, format, args);
+    va_end(args);
+}
+
+void say_setup(std::FILE* out, const PitchSetup& s) {
+    say_progress(out, "N=%d Step=%d\n", s.N, s.Step);
+    say_progress(out, "Data Size=%d\n", static_cast<int>(s.D));
+    say_progress(out, "Channels=%d\n", s.Ch);
+    say_progress(out, "Block Align=%d\n", s.A);
+    say_progress(out, "Samples per Sec=%d\n", s.R);
+    say_progress(out, "List Size=%d\n", s.list_size);
+}
 
 AnalysisWindow analysis_window(std::uint32_t R) {
     if (R < 15000u) return {512, 64};
@@ -403,9 +406,7 @@ PitchWork pitch_work(const PitchSetup& s) {
     w.w1.resize(N);
     for (std::size_t k = 0; k < N; ++k)
         w.w1[k] = 0.5 - 0.5 * det_cos(kTwoPi * static_cast<double>(k) / static_cast<double>(s.N));
-    w.w2.resize(H + 1);
-    for (std::size_t k = 0; k <= H; ++k)
-        w.w2[k] = 0.5 - 0.5 * det_cos(kTwoPi * static_cast<double>(k) / static_cast<double>(s.H));
+    w.w2 = pitch_window_w2(s);
     w.w2_even.resize(K);
     for (std::size_t k = 0; k < K; ++k) w.w2_even[k] = w.w2[2 * k];
     w.frame.assign(H, 0.0);
@@ -659,16 +660,43 @@ double pitch_refine(const PitchSetup& s, PitchWork& work, std::int32_t i, std::i
     return S;
 }
 
-double pitch_amplitude(const PitchSetup& s, const PitchWork& work, std::int32_t i) {
+std::vector<double> pitch_window_w2(const PitchSetup& s) {
+    std::vector<double> w2(static_cast<std::size_t>(s.H) + 1);
+    for (std::size_t k = 0; k < w2.size(); ++k)
+        w2[k] = 0.5 - 0.5 * det_cos(kTwoPi * static_cast<double>(k) / static_cast<double>(s.H));
+    return w2;
+}
+
+double pitch_amplitude(const PitchSetup& s, std::span<const double> w2, std::int32_t i) {
     const std::int64_t p0 = static_cast<std::int64_t>(i) * s.Step - s.N / 4;
-    if (p0 < 0) return 0.0;
+    if (p0 < 0 || w2.size() < static_cast<std::size_t>(s.H)) return 0.0;
     const double K = s.K;
     double acc = 0.0;
     for (std::int32_t k = 0; k < s.H; ++k) {
         const double u = stored_value(s, p0 + k);
-        acc += u * u * work.w2[static_cast<std::size_t>(k)] / K;
+        acc += u * u * w2[static_cast<std::size_t>(k)] / K;
     }
     return std::sqrt(acc);
+}
+
+double pitch_amplitude(const PitchSetup& s, const PitchWork& work, std::int32_t i) {
+    return pitch_amplitude(s, work.w2, i);
+}
+
+double pitch_average(std::span<const double> freq, std::span<const double> amp, std::int32_t count,
+                     double fallback) {
+    double weight_sum = 0.0;
+    double weighted = 0.0;
+    const auto n = static_cast<std::size_t>(count < 0 ? 0 : count);
+    if (freq.size() < n || amp.size() < n) return fallback;
+    for (std::size_t u = 0; u < n; ++u) {
+        if (!(freq[u] > 0.0)) continue;
+        const double w = step_weight(freq, u, amp[u]);
+        weight_sum += w;
+        weighted += w * freq[u];
+    }
+    const double avg = weight_sum != 0.0 ? weighted / weight_sum : fallback;
+    return std::isfinite(avg) ? avg : fallback;  // weights beyond the double range
 }
 
 std::optional<FreqList> analysePitch(const std::uint8_t* bytes, std::size_t buffer_bytes,
@@ -682,12 +710,7 @@ std::optional<FreqList> analysePitch(const std::uint8_t* bytes, std::size_t buff
     const PitchSetup& s = *setup;
     PitchWork work = pitch_work(s);
 
-    say(progress, "N=%d Step=%d\n", N, Step);
-    say(progress, "Data Size=%d\n", D);
-    say(progress, "Channels=%d\n", Ch);
-    say(progress, "Block Align=%d\n", A);
-    say(progress, "Samples per Sec=%d\n", R);
-    say(progress, "List Size=%d\n", s.list_size);
+    say_setup(progress, s);
 
     const auto size = static_cast<std::size_t>(s.list_size);
     std::vector<std::int32_t> lag(size, 0);
@@ -695,8 +718,8 @@ std::optional<FreqList> analysePitch(const std::uint8_t* bytes, std::size_t buff
     std::vector<double> freq(size + 1, 0.0);
     std::vector<double> amp(size + 1, 0.0);
 
-    say(progress, "Frequenz auf    %lfHz %d\n", static_cast<double>(R) / s.maxLag, s.maxLag);
-    say(progress, "Frequenz bis zu %lfHz %d\n", static_cast<double>(R) / s.minLag, s.minLag);
+    say_progress(progress, "Frequenz auf    %lfHz %d\n", static_cast<double>(R) / s.maxLag, s.maxLag);
+    say_progress(progress, "Frequenz bis zu %lfHz %d\n", static_cast<double>(R) / s.minLag, s.minLag);
 
     // Pass 1: a period per step, with the continuity correction.
     const std::int32_t count = s.list_count;
@@ -706,28 +729,21 @@ std::optional<FreqList> analysePitch(const std::uint8_t* bytes, std::size_t buff
         lag[u] = step.lag;
         voiced[u] = step.voiced;
         if (i >= 1 && (voiced[u] == 1 || voiced[u - 1] == 1)) continuity_correct(lag, voiced, u);
-        say(progress, "pass 1 %d\t%d\t\r", i, lag[u]);
+        say_progress(progress, "pass 1 %d\t%d\t\r", i, lag[u]);
     }
-    say(progress, "List Count=%d\n", count);
+    say_progress(progress, "List Count=%d\n", count);
 
-    // Pass 2: refinement, level and the weighted average.
-    double weight_sum = 0.0;
-    double weighted = 0.0;
+    // Pass 2: refinement, level and the weighted average. A voiced step's
+    // frequency is above 0 (R over a positive refined lag), an unvoiced one's 0.
     for (std::int32_t i = 0; i < count; ++i) {
         const auto u = static_cast<std::size_t>(i);
         const int shown = lag[u] > 0 ? static_cast<int>(std::ceil(10000.0 / lag[u])) : 0;
-        say(progress, "pass 2 %d\t%lf\t%d\r", i, lag[u] / 5000.0, shown);
+        say_progress(progress, "pass 2 %d\t%lf\t%d\r", i, lag[u] / 5000.0, shown);
         if (voiced[u] == 1) freq[u] = static_cast<double>(R) / pitch_refine(s, work, i, lag[u]);
         amp[u] = pitch_amplitude(s, work, i);
-        if (voiced[u] == 1) {
-            const double w = step_weight(freq, voiced, i, amp[u]);
-            weight_sum += w;
-            weighted += w * freq[u];
-        }
     }
-    double freq_avg = weight_sum != 0.0 ? weighted / weight_sum : static_cast<double>(R) / s.maxLag;
-    if (!std::isfinite(freq_avg)) freq_avg = static_cast<double>(R) / s.maxLag;  // weights beyond the double range
-    say(progress, "\nfreq_avg=%lf\n", freq_avg);
+    const double freq_avg = pitch_average(freq, amp, count, static_cast<double>(R) / s.maxLag);
+    say_progress(progress, "\nfreq_avg=%lf\n", freq_avg);
 
     // A sample too short for a single step has no entry to look up.
     if (count < 1) return std::nullopt;
@@ -743,25 +759,6 @@ std::optional<FreqList> analysePitch(const std::uint8_t* bytes, std::size_t buff
     amp[static_cast<std::size_t>(count)] = amp[static_cast<std::size_t>(count) - 1];
     list.freqs = std::move(freq);
     list.amps = std::move(amp);
-    return list;
-}
-
-std::optional<FreqList> analyse_raw(const RawWave& wave, std::FILE* progress) {
-    const WaveFormat& f = wave.format;
-    if (f.sample_rate > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
-        return std::nullopt;
-    const AnalysisWindow win = analysis_window(f.sample_rate);
-    return analysePitch(wave.bytes.data(), wave.bytes.size(), wave.byte_count, f.bits_per_sample,
-                        f.channels, f.block_align, static_cast<std::int32_t>(f.sample_rate), win.N,
-                        win.Step, 0, 0, f.format_tag, progress);
-}
-
-std::optional<FreqList> analyseWave(const PathString& path, std::FILE* progress, std::FILE* notice) {
-    const std::optional<RawWave> wave = wav_read_raw(path, 0, 0, 4096, progress ? progress : stderr);
-    if (!wave) return std::nullopt;
-    std::optional<FreqList> list = analyse_raw(*wave, progress);
-    if (!list) return std::nullopt;
-    frq_save(path, &*list, notice);
     return list;
 }
 

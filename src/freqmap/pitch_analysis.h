@@ -1,5 +1,8 @@
-// Pitch analysis: builds the frequency map of a voice sample in the time
-// domain, every Step frames, from the first channel of the stored samples.
+// The classic pitch analysis: builds the frequency map of a voice sample in
+// the time domain, every Step frames, from the first channel of the stored
+// samples. It is kept exactly as it has always been, byte for byte, and runs
+// when asked for by name (analysis.h); the default is the robust tracker
+// (pitch_tracker.h), which shares this file's set-up, levels and average.
 //
 // Per step (pass 1): a Hann-weighted squared-difference function over the lags
 // of the frequency band; its local minima are the candidates; each scores the
@@ -68,24 +71,15 @@ std::optional<FreqList> analysePitch(const std::uint8_t* bytes, std::size_t buff
                                      std::int32_t Step, std::int32_t fLo, std::int32_t fHi,
                                      std::uint16_t format_tag, std::FILE* progress);
 
-// Analysis of a data chunk read by wav_read_raw (borrowed): N and Step from
-// its sample rate, the default band 55 .. 880 Hz. Same result rules as
-// analysePitch; nothing for a rate above 2^31 - 1.
-std::optional<FreqList> analyse_raw(const RawWave& wave, std::FILE* progress);
-
-// Analysis of the WAV file at path, saved as its FRQ file.
-//   path      the sample's path (the FRQ name is derived from it).
-//   progress  progress lines and the WAV reader's format errors (nullptr:
-//             the progress lines are dropped and format errors go to stderr).
-//   notice    messages of the FRQ writer (nullptr: none).
-// Reads the data chunk with wav_read_raw (4096 zero frames of padding),
-// analyses it, then writes the list with frq_save, whose outcome does not
-// matter. Returns the list (owned by the caller), or nothing when the file
-// cannot be read or analysed; no FRQ file is written then.
-std::optional<FreqList> analyseWave(const PathString& path, std::FILE* progress, std::FILE* notice);
-
 // ---------------------------------------------------------------------------
-// Building blocks of the analysis, for tests and benchmarks.
+// Building blocks of the analysis, for tests, benchmarks and the robust
+// tracker.
+
+// printf to out, or nothing when out is nullptr (the progress lines).
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void say_progress(std::FILE* out, const char* format, ...);
 
 // Whether lag z matches lag M (both frames): floor(8M/9) < z < floor(9M/8).
 bool lag_matches(std::int64_t z, std::int64_t M);
@@ -113,6 +107,10 @@ struct PitchSetup {
     std::int32_t list_count = 0;  // steps analysed: i * A * Step < D - N, at most list_size
     std::int64_t data_frames = 0; // frames that hold data: offset < D, channel 0 inside the buffer
 };
+
+// The first set-up lines of an analysis on out (nullptr: none), from
+// "N=%d Step=%d" to "List Size=%d".
+void say_setup(std::FILE* out, const PitchSetup& setup);
 
 // Checks the arguments of analysePitch (same meaning and units) and derives
 // the sizes. The result borrows bytes. Nothing when they break its rules.
@@ -199,5 +197,22 @@ double pitch_refine(const PitchSetup& setup, PitchWork& work, std::int32_t i, st
 // weighted by work's w2 (read only). 0 for steps whose window would start
 // before frame 0; frames without data count as 0.
 double pitch_amplitude(const PitchSetup& setup, const PitchWork& work, std::int32_t i);
+
+// The same level with the window w2 given (H + 1 values, borrowed; as
+// pitch_window_w2 makes it).
+double pitch_amplitude(const PitchSetup& setup, std::span<const double> w2, std::int32_t i);
+
+// W2, the Hann window over the frame buffer: H + 1 points,
+// 0.5 - 0.5 cos(2 pi k / H) with 2 pi = 6.28318530717958. Returned to the caller.
+std::vector<double> pitch_window_w2(const PitchSetup& setup);
+
+// The weighted average frequency (Hz) of a map's first `count` steps: freq
+// in Hz (above 0: voiced), amp their levels (both borrowed, at least count
+// values). Each voiced step weighs (amp + 1) times, for each of the 11 steps
+// before it, (f / (f + 15 |f_prev - f|))^2 when that step exists and is
+// voiced, else 1 / (f + 1); the sums run in step order. `fallback` (Hz)
+// when no step is voiced or the weights leave the double range.
+double pitch_average(std::span<const double> freq, std::span<const double> amp, std::int32_t count,
+                     double fallback);
 
 }  // namespace kelmotra

@@ -22,7 +22,7 @@
 #include "audio/wav_reader.h"
 #include "freqmap/freqlist.h"
 #include "freqmap/frq_file.h"
-#include "freqmap/pitch_analysis.h"
+#include "freqmap/analysis.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;

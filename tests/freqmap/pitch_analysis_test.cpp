@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/det_math.h"
+#include "freqmap/analysis.h"
 #include "freqmap/frq_file.h"
 #include "support/test_support.h"
 
@@ -500,7 +501,8 @@ TEST(AnalyseWave, BundledVoiceSampleIsFoundAt220Hz) {
     const std::string wav = dir + "/voice.wav";
     testsupport::write_bytes(wav, testsupport::read_bytes(testsupport::voice_sample()));
     std::FILE* progress = std::tmpfile();
-    const std::optional<FreqList> list = analyseWave(path_from_utf8(wav), progress, nullptr);
+    const std::optional<FreqList> list =
+        analyseWave(path_from_utf8(wav), progress, nullptr, AnalysisOptions{AnalysisMethod::Classic});
     std::fclose(progress);
     ASSERT_TRUE(list);
     EXPECT_EQ(list->sample_rate, 44100);

@@ -237,6 +237,80 @@ TEST(KelmotraFrqAnalyse, InputsThatAreNotSamples) {
     EXPECT_NE(none.out.find("no WAV files found"), std::string::npos) << none.out;
 }
 
+TEST(KelmotraFrqAnalyse, ClassicOnRequestGivesTheClassicBytes) {
+    // The classic map of the bundled sample, as it has always been written
+    // (FNV-1a of its 4424 bytes), from kelmotra and kelmotra-frq alike.
+    auto fnv = [](const std::vector<std::uint8_t>& b) {
+        std::uint64_t h = 0xcbf29ce484222325u;
+        for (std::uint8_t c : b) h = (h ^ c) * 0x100000001b3u;
+        return h;
+    };
+    const std::string dir = scratch_dir("frq_tool_classic");
+    const SampleShape voice{"v.wav", read_bytes(voice_sample())};
+    const std::vector<std::string> classic = {"KELMOTRA_ANALYSIS=classic"};
+    const struct {
+        std::vector<std::string> args, env;
+        bool is_classic;
+    } rows[] = {
+        {{"analyse", "--force", dir}, classic, true},
+        {{"analyse", "--force", "--method", "classic", dir}, {}, true},
+        {{"analyse", "--force", "--method=robust", dir}, classic, false},
+        {{"analyse", "--force", dir}, {"KELMOTRA_ANALYSIS=Classic"}, false},
+    };
+    write_bank(dir, {voice});
+    const std::vector<std::uint8_t> robust = kelmotra_frq_bytes(dir, voice);
+    for (const auto& row : rows) {
+        ASSERT_EQ(frq_tool(row.args, row.env).status, 0);
+        const std::vector<std::uint8_t> got = read_bytes(dir + "/v_wav.frq");
+        if (row.is_classic) EXPECT_EQ(fnv(got), 0xf2fb811140c63715u) << row.args[2];
+        else EXPECT_EQ(got, robust) << row.args[2];
+    }
+    RunResult r = run_program(kelmotra_exe(), {dir + "/v.wav", dir + "/n.wav", "A4", "100", "G", "0", "100", "0", "0",
+                                               "100", "0"}, classic);
+    EXPECT_EQ(fnv(read_bytes(dir + "/v_wav.frq")), 0xf2fb811140c63715u) << r.err;
+    EXPECT_NE(r.err.find("pass 1 "), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// check
+
+TEST(KelmotraFrqCheck, FindsAHalvedMapAndFixesIt) {
+    const std::string bank = scratch_dir("frq_tool_check");
+    write_bank(bank, {{"voice.wav", read_bytes(voice_sample())}, {"copy.wav", read_bytes(voice_sample())}});
+    ASSERT_EQ(frq_tool({"analyse", bank}).status, 0);
+    write_bytes(bank + "/none.wav", read_bytes(voice_sample()));  // a sample without a map
+    const std::vector<std::uint8_t> good = read_bytes(bank + "/voice_wav.frq");
+    auto halve = [](const std::string& frq) {
+        kelmotra::FreqList list = parse_frq(frq);
+        for (double& f : list.freqs) f *= 0.5;
+        write_bytes(frq, kelmotra::frq_serialize(list));
+    };
+    halve(bank + "/voice_wav.frq");
+
+    RunResult r = frq_tool({"check", "--jobs", "2", bank});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("bad: " + bank + "/voice_wav.frq: -1200 cents: an octave low"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("checked 2 maps: 1 good, 1 bad; 1 samples without a map, 0 failed"), std::string::npos)
+        << r.out;
+
+    RunResult fix = frq_tool({"check", "--fix", bank});
+    EXPECT_EQ(fix.status, 0) << fix.out;
+    EXPECT_NE(fix.out.find("1 bad (1 fixed)"), std::string::npos) << fix.out;
+    EXPECT_EQ(read_bytes(bank + "/voice_wav.frq"), good);
+    EXPECT_FALSE(file_exists(bank + "/none_wav.frq"));
+    EXPECT_NE(frq_tool({"check", bank}).out.find("2 good, 0 bad"), std::string::npos);
+
+    // A read-only map is reported, never replaced.
+    halve(bank + "/copy_wav.frq");
+    const std::vector<std::uint8_t> halved = read_bytes(bank + "/copy_wav.frq");
+    fs::permissions(bank + "/copy_wav.frq", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    RunResult ro = frq_tool({"check", "--fix", bank});
+    EXPECT_EQ(ro.status, 1);
+    EXPECT_NE(ro.out.find("not fixed: read-only"), std::string::npos) << ro.out;
+    EXPECT_EQ(read_bytes(bank + "/copy_wav.frq"), halved);
+}
+
 // ---------------------------------------------------------------------------
 // show
 
