@@ -210,16 +210,16 @@ compared=0
 # Every output WAV and FRQ file, as a path below the edition's folder.
 written() { (cd "$1" && find . -type f \( -name 'out*.wav' -o -name stdout.wav -o -name '*.frq' \) | sort); }
 files=$(written "$work/linux")
-count() { echo "$files" | grep -c "^\./$1/.*$2\$"; }
-nwav=$(count matrix '/out[0-9]*\.wav')
-nfrq=$(count matrix '\.frq')
+count() { echo "$files" | grep -c "^\./$1/$2\$"; }
+nwav=$(count matrix 'out[0-9]*\.wav')
+nfrq=$(count matrix '[^/]*\.frq')
 if [ "$nwav" -lt $(( ${#notes[@]} - 2 )) ] || [ "$nfrq" -lt 8 ]; then
   echo "FAILED: the Linux build wrote only $nwav of ${#notes[@]} notes and $nfrq FRQ files" >&2
   failed=1
 fi
 for analysis in default classic; do
-  n=$(count "neko-$analysis" '/out[0-9]*\.wav')
-  m=$(count "neko-$analysis" '\.frq')
+  n=$(count "neko-$analysis" 'out[0-9]*\.wav')
+  m=$(count "neko-$analysis" '[^/]*\.frq')
   if [ "$n" != ${#neko_notes[@]} ] || [ "$m" != $(( ${#neko_notes[@]} / 2 )) ]; then
     echo "FAILED: the Linux build rendered $n of ${#neko_notes[@]} real-voice notes and $m FRQ maps with the $analysis analysis" >&2
     failed=1
