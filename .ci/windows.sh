@@ -113,18 +113,24 @@ expected_tests() {
   done
 }
 
-# build <dir> <toolchain file>: the program and tools must build; test programs
-# that do not compile are reported (and fail the run in strict mode).
-build_edition() {
-  local dir=$1 toolchain=$2 name=$3
-  echo "== Building the $name edition in ${dir#$root/}"
+# configure <dir> <toolchain file> <what>: a Release build folder.
+configure() {
+  local dir=$1 toolchain=$2 what=$3
+  echo "== Building the $what in ${dir#$root/}"
   mkdir -p "$dir"
   if ! cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/$toolchain" \
       -DCMAKE_BUILD_TYPE=Release -DKELMOTRA_BENCH=OFF -DKELMOTRA_FUZZ=OFF >"$dir/configure.log" 2>&1; then
     cat "$dir/configure.log" >&2
-    echo "FAILED: configuring the $name edition" >&2
+    echo "FAILED: configuring the $what" >&2
     return 1
   fi
+}
+
+# build <dir> <toolchain file>: the program and tools must build; test programs
+# that do not compile are reported (and fail the run in strict mode).
+build_edition() {
+  local dir=$1 toolchain=$2 name=$3
+  configure "$dir" "$toolchain" "$name edition" || return 1
   cmake --build "$dir" -j"$jobs" -- -k >"$dir/build.log" 2>&1
   local ok=0
   skipped_labels=""
@@ -233,14 +239,7 @@ fi
 # The i686 Linux build (program, tools and test programs) for qemu-i386.
 build_i686() {
   local dir=$1
-  echo "== Building the i686 Linux build in ${dir#$root/}"
-  mkdir -p "$dir"
-  if ! cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/linux-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=Release -DKELMOTRA_BENCH=OFF -DKELMOTRA_FUZZ=OFF >"$dir/configure.log" 2>&1; then
-    cat "$dir/configure.log" >&2
-    echo "FAILED: configuring the i686 Linux build" >&2
-    return 1
-  fi
+  configure "$dir" cmake/linux-i686.cmake "i686 Linux build" || return 1
   if ! cmake --build "$dir" -j"$jobs" >"$dir/build.log" 2>&1; then
     grep -E "error:|undefined reference" "$dir/build.log" | sort -u | head -20 >&2
     echo "FAILED: the i686 Linux build" >&2
