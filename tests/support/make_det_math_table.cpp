@@ -19,7 +19,7 @@ namespace {
 
 constexpr int kStride = 16;
 
-void row(std::FILE* out, const kelmotra::dettest::DetFunction& f, double x, double y, std::size_t& rows) {
+void row(std::FILE* out, const kelmotra::dettest::DetFunction& f, double x, double y, unsigned long long& rows) {
     std::fprintf(out, "%s %016" PRIx64 " %016" PRIx64 " %016" PRIx64 "\n", f.name, std::bit_cast<std::uint64_t>(x),
                  std::bit_cast<std::uint64_t>(y), std::bit_cast<std::uint64_t>(f.eval(x, y)));
     ++rows;
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "make_det_math_table: cannot write %s\n", temp.c_str());
         return 1;
     }
-    std::size_t rows = 0;
+    unsigned long long rows = 0;
     for (const auto& f : kelmotra::dettest::det_functions()) {
         const auto edges = kelmotra::dettest::edge_arguments();
         for (double x : edges) {
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
             if (n++ % kStride == 0) row(out, f, x, f.arguments == 1 ? 0.0 : y, rows);
         });
     }
-    std::fprintf(out, "end %zu\n", rows);
+    std::fprintf(out, "end %llu\n", rows);
     const bool written = std::ferror(out) == 0;
     const bool ok = std::fclose(out) == 0 && written && std::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
