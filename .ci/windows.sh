@@ -305,8 +305,8 @@ if [ -f "$root/tests/windows/compare.sh" ] && [ -f "$win64/kelmotra.exe" ]; then
 fi
 
 if [ $status = 0 ]; then
-  echo "Windows editions: all passed"
+  echo "Windows editions: all passed in $SECONDS s"
 else
-  echo "Windows editions: FAILED" >&2
+  echo "Windows editions: FAILED (after $SECONDS s)" >&2
 fi
 exit $status
