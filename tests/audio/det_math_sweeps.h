@@ -169,11 +169,8 @@ inline std::span<const DetFunction> det_functions() {
         {"atan2", 2, det_atan2,
          [](double y, double x) { return std::atan2(static_cast<long double>(y), static_cast<long double>(x)); },
          atan2_sweep},
-        {"hypot", 2, det_hypot,
-         [](double x, double y) {  // long double has the range to square any double
-             const long double lx = x, ly = y;
-             return std::sqrt(lx * lx + ly * ly);
-         },
+        {"hypot", 2, det_hypot,  // long double has the range to square any double
+         [](double x, double y) { return std::sqrt(static_cast<long double>(x) * x + static_cast<long double>(y) * y); },
          hypot_sweep},
         {"pow", 2, det_pow,
          [](double x, double y) { return std::pow(static_cast<long double>(x), static_cast<long double>(y)); },

@@ -42,15 +42,15 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kMax = std::numeric_limits<double>::max();
 constexpr double kMinSub = std::numeric_limits<double>::denorm_min();
 
+#ifndef KELMOTRA_LONG_DOUBLE_REFERENCES
+#define KELMOTRA_LONG_DOUBLE_REFERENCES 0
+#endif
+
 // Whether long double references can be trusted: only in the native Linux
 // build, and only while the x87 unit really keeps 64-bit significands.
 bool long_double_references() {
-#if defined(KELMOTRA_LONG_DOUBLE_REFERENCES)
     volatile long double one = 1;
-    return one + 0x1p-63L != one;
-#else
-    return false;
-#endif
+    return KELMOTRA_LONG_DOUBLE_REFERENCES && one + 0x1p-63L != one;
 }
 
 // Error of got against ref in units of the last place of a double of ref's size.
