@@ -1,12 +1,14 @@
-// The deterministic elementary functions as the tests see them: for each, its
-// dense argument sweep (the arguments the renderer produces, plus zeros,
-// subnormals, huge and tiny magnitudes) and its long double reference.
+// The deterministic elementary functions as the tests see them (det_math's
+// and the pitch tracker's logarithm): for each, its dense argument sweep (the
+// arguments the program produces, plus zeros, subnormals, huge and tiny
+// magnitudes) and its long double reference.
 //
 // Two users: the accuracy tests of the native Linux build (ulp error against
 // the reference over the sweep), and make_det_math_table, which writes the
 // sweeps' arguments with the results of that build, so that every other
 // edition can prove it computes the same bits. A new function needs one
-// sweep, one reference and one line in det_functions().
+// sweep, one line in det_functions() and, where it is held to one ulp, a
+// reference.
 #pragma once
 
 #include <cmath>
@@ -16,6 +18,7 @@
 #include <span>
 
 #include "audio/det_math.h"
+#include "freqmap/pitch_path.h"
 
 namespace kelmotra::dettest {
 
@@ -133,6 +136,14 @@ inline void pow_sweep(const Visit& visit) {  // positive bases
     }
 }
 
+inline void log2_sweep(const Visit& visit) {
+    // Candidate periods of the pitch tracker, in samples.
+    for (int i = 0; i <= 200000; ++i) visit(2.0 + 4094.0 * i / 200000, 0);
+    // Any positive double.
+    Lcg g{13};
+    for (int i = 0; i < 50000; ++i) visit(std::ldexp(g.range(0.5, 1), g.below(2098) - 1074), 0);
+}
+
 // sin and cos in long double with a reduction by pi/2 of our own: the x87
 // sine of some C libraries reduces with a short pi and is wrong near multiples
 // of pi for large arguments. Valid for |x| < 2^20.
@@ -156,7 +167,7 @@ struct DetFunction {
     const char* name;                            // its name in the reference table
     int arguments;                               // 1 or 2
     double (*eval)(double x, double y);          // the function under test
-    long double (*reference)(double x, double y);
+    long double (*reference)(double x, double y);  // null: no ulp bound, the table only
     void (*sweep)(const Visit& visit);
 };
 
@@ -175,6 +186,7 @@ inline std::span<const DetFunction> det_functions() {
         {"pow", 2, det_pow,
          [](double x, double y) { return std::pow(static_cast<long double>(x), static_cast<long double>(y)); },
          pow_sweep},
+        {"path_log2", 1, [](double x, double) { return path_log2(x); }, nullptr, log2_sweep},
     };
     return functions;
 }

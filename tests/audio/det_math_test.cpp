@@ -22,6 +22,7 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "audio/det_math.h"
 #include "audio/det_math_sweeps.h"
@@ -80,7 +81,7 @@ struct MaxError {
         }
     }
     void report() const {
-        std::printf("[ max ulp  ] %-6s %.4f at (%a, %a)\n", name, worst, at_x, at_y);
+        std::printf("[ max ulp  ] %-9s %.4f at (%a, %a)\n", name, worst, at_x, at_y);
     }
 };
 
@@ -97,7 +98,15 @@ TEST_P(DetMathAccuracy, BelowOneUlpOverDenseSweeps) {
     EXPECT_LT(m.worst, 1.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Functions, DetMathAccuracy, ::testing::ValuesIn(dettest::det_functions()),
+// The functions with an ulp bound (the others only have their bits pinned).
+std::vector<DetFunction> bounded_functions() {
+    std::vector<DetFunction> v;
+    for (const DetFunction& f : dettest::det_functions())
+        if (f.reference) v.push_back(f);
+    return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Functions, DetMathAccuracy, ::testing::ValuesIn(bounded_functions()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Error of got against the exact value hi + lo in units of the last place of
@@ -314,7 +323,7 @@ TEST(DetMath, ReproducesTheNativeBuildsTableBitForBit) {
     ASSERT_EQ(declared, rows) << path << " is cut short or malformed after row " << rows;
     for (const DetFunction& d : functions) {
         const auto [n, differ] = counts[d.name];
-        std::printf("[ table    ] %-6s %ld rows, %ld differ\n", d.name, n, differ);
+        std::printf("[ table    ] %-9s %ld rows, %ld differ\n", d.name, n, differ);
         EXPECT_GE(n, 10000) << d.name << ": the table comes from other sources; regenerate it";
         EXPECT_EQ(differ, 0) << d.name;
     }
