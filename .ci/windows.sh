@@ -2,13 +2,17 @@
 # The Windows editions: cross-builds the x64 and the x86 edition with MinGW-w64
 # (static .exe files) and runs their test suites under Wine, then renders a
 # matrix of notes with the Linux build and each edition and compares the files
-# byte for byte (tests/windows/compare.sh).
+# byte for byte (tests/windows/compare.sh). The suites check the deterministic
+# math against the table the native Linux build writes (det_math_reference.txt).
 #
 # When the toolchain cannot be installed (no disk space, packages out of
 # reach) the script says so loudly and exits 0: only the Windows part is
-# skipped. The same goes for the x86 edition's tests on a machine whose kernel
-# runs no 32-bit code (the edition is still built). Build failures of the
-# program or the tools, and failing tests, make the script fail.
+# skipped. On a machine whose kernel runs no 32-bit code the x86 edition's
+# program and tools are built but cannot run: the script says so loudly and
+# runs an i686 Linux build (cmake/linux-i686.cmake, the same 32-bit SSE2
+# arithmetic) under qemu-i386 instead, its suite with the x87 unit at 53-bit
+# precision as in a Windows process, and adds it to the comparison. Build
+# failures of the program or the tools, and failing tests, make the script fail.
 #
 #   bash .ci/windows.sh
 #   KELMOTRA_WINDOWS_STRICT=1 bash .ci/windows.sh   # tools and test programs
@@ -62,6 +66,12 @@ command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x8
 command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686-posix)
 [ -x /usr/lib/wine/wine64 ] || missing+=(wine wine64)
 [ -d /usr/src/googletest ] || missing+=(googletest)
+# Where 32-bit code cannot run natively, the i686 Linux build under user-mode
+# emulation stands in for the x86 edition.
+if [ $run32 = 0 ]; then
+  command -v qemu-i386 >/dev/null || missing+=(qemu-user)
+  echo 'int main() {}' | g++ -m32 -x c++ - -o /dev/null 2>/dev/null || missing+=(g++-multilib)
+fi
 need32=0
 if [ $run32 = 1 ] && [ ! -x /usr/lib/wine/wine ]; then need32=1; fi
 
@@ -103,19 +113,37 @@ expected_tests() {
   done
 }
 
-# build <dir> <toolchain file>: the program and tools must build; test programs
-# that do not compile are reported (and fail the run in strict mode).
-build_edition() {
-  local dir=$1 toolchain=$2 name=$3
-  echo "== Building the $name edition in ${dir#$root/}"
+# configure <dir> <toolchain file> <what>: a Release build folder.
+configure() {
+  local dir=$1 toolchain=$2 what=$3
+  echo "== Building the $what in ${dir#$root/}"
   mkdir -p "$dir"
   if ! cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/$toolchain" \
       -DCMAKE_BUILD_TYPE=Release -DKELMOTRA_BENCH=OFF -DKELMOTRA_FUZZ=OFF >"$dir/configure.log" 2>&1; then
     cat "$dir/configure.log" >&2
-    echo "FAILED: configuring the $name edition" >&2
+    echo "FAILED: configuring the $what" >&2
     return 1
   fi
-  cmake --build "$dir" -j"$jobs" -- -k >"$dir/build.log" 2>&1
+}
+
+# build_edition <dir> <toolchain file> <name> [programs]: the program and tools
+# must build; test programs that do not compile are reported (and fail the run
+# in strict mode). With "programs" (an edition that cannot run here) the test
+# programs are not built.
+build_edition() {
+  local dir=$1 toolchain=$2 name=$3 only=${4:-}
+  configure "$dir" "$toolchain" "$name edition" || return 1
+  local t f
+  local tools=() targets=() tests
+  [ -f "$root/tools/make_voice.cpp" ] && tools+=(make_voice)
+  [ -f "$root/tools/kelmotra_frq.cpp" ] && tools+=(kelmotra-frq)
+  [ -f "$root/tools/kelmotra_bend.cpp" ] && tools+=(kelmotra-bend)
+  tests=$(expected_tests | sed 's|^|tests/|')
+  if [ "$only" = programs ]; then
+    tests=""
+    targets=(--target kelmotra "${tools[@]}")
+  fi
+  cmake --build "$dir" -j"$jobs" "${targets[@]}" -- -k >"$dir/build.log" 2>&1
   local ok=0
   skipped_labels=""
   if [ ! -f "$dir/kelmotra.exe" ]; then
@@ -125,12 +153,7 @@ build_edition() {
   fi
   # Tools and test programs: reported, and fatal in strict mode only (other
   # parts of the tree may not be ready for Windows yet).
-  local t f
-  local tools=()
-  [ -f "$root/tools/make_voice.cpp" ] && tools+=(make_voice)
-  [ -f "$root/tools/kelmotra_frq.cpp" ] && tools+=(kelmotra-frq)
-  [ -f "$root/tools/kelmotra_bend.cpp" ] && tools+=(kelmotra-bend)
-  for t in "${tools[@]}" $(expected_tests | sed 's|^|tests/|'); do
+  for t in "${tools[@]}" $tests; do
     case $t in tests/*) f="$dir/$t.exe" ;; *) f="$dir/tools/$t.exe" ;; esac
     if [ ! -f "$f" ]; then
       grep -E "error:|undefined reference" "$dir/build.log" | sort -u | head -10 >&2
@@ -149,10 +172,11 @@ build_edition() {
 # Known Windows-only test failures: one "Suite.Test" per line in
 # tests/windows/known_failures.txt ('#' starts a comment). They are left out
 # of the run and listed, so that they stay visible until fixed.
+list_names() { sed -e 's/#.*//' -e 's/[[:space:]]//g' "$1" | grep -v '^$'; }
 exclude_regex() {
-  local list="$root/tests/windows/known_failures.txt" names
+  local list=${1:-$root/tests/windows/known_failures.txt} names
   [ -f "$list" ] || return 0
-  names=$(sed -e 's/#.*//' -e 's/[[:space:]]//g' "$list" | grep -v '^$' | sed 's/\./\\./g' | paste -sd'|' -)
+  names=$(list_names "$list" | sed 's/\./\\./g' | paste -sd'|' -)
   [ -n "$names" ] && echo "^($names)\$"
 }
 
@@ -175,7 +199,7 @@ run_tests() {
   ex=$(exclude_regex)
   if [ -n "$ex" ]; then
     banner "Known Windows test failures left out of the $name run:" \
-      $(sed -e 's/#.*//' -e 's/[[:space:]]//g' "$root/tests/windows/known_failures.txt" | grep -v '^$')
+      $(list_names "$root/tests/windows/known_failures.txt")
   fi
   if [ -n "$skip_areas" ]; then
     banner "Test areas of the $name edition NOT RUN (their programs did not build): ${skip_areas//|/ }"
@@ -207,38 +231,89 @@ check_no_x87_arithmetic() {
   echo "x86 edition: no x87 arithmetic in the program's code"
 }
 
+# The native Linux build that the editions are compared with; it also writes
+# the deterministic math table that every edition's suite must reproduce.
+linux_exe=${KELMOTRA_LINUX_EXE:-$root/build-check/release/kelmotra}
+linux_dir=$(dirname "$linux_exe")
+export KELMOTRA_DET_MATH_TABLE="$linux_dir/det_math_reference.txt"
+if [ ! -f "$KELMOTRA_DET_MATH_TABLE" ] || [ ! -x "$linux_exe" ]; then
+  echo "== Building the Linux reference in ${linux_dir#$root/}"
+  { [ -f "$linux_dir/CMakeCache.txt" ] || cmake -S "$root" -B "$linux_dir" -DCMAKE_BUILD_TYPE=Release >/dev/null; } &&
+    cmake --build "$linux_dir" -j"$jobs" --target kelmotra make_voice kelmotra-bend det_math_reference >/dev/null ||
+    { echo "FAILED: the Linux reference build in $linux_dir" >&2; exit 1; }
+fi
+
+# The i686 Linux build (program, tools and test programs) for qemu-i386.
+build_i686() {
+  local dir=$1
+  configure "$dir" cmake/linux-i686.cmake "i686 Linux build" || return 1
+  if ! cmake --build "$dir" -j"$jobs" >"$dir/build.log" 2>&1; then
+    grep -E "error:|undefined reference" "$dir/build.log" | sort -u | head -20 >&2
+    echo "FAILED: the i686 Linux build" >&2
+    return 1
+  fi
+}
+
+# The i686 suite under qemu-i386, the x87 unit at 53-bit precision as in a
+# Windows process. The tests in tests/windows/slow_under_emulation.txt are
+# left out (listed): they take minutes there and prove nothing about 32-bit
+# arithmetic that the rest of the suite and the comparison do not.
+run_i686_tests() {
+  local dir=$1 ex
+  ex=$(exclude_regex "$root/tests/windows/slow_under_emulation.txt")
+  [ -n "$ex" ] && banner "Tests left out of the i686 run under qemu-i386 (too slow there):" \
+    $(list_names "$root/tests/windows/slow_under_emulation.txt")
+  echo "== Tests of the i686 Linux build under qemu-i386"
+  (cd "$dir" && KELMOTRA_X87_DOUBLE=1 ctest --output-on-failure -j"$jobs" --timeout 900 ${ex:+-E "$ex"})
+}
+
 win64="$root/build-win64"
 win32="$root/build-win32"
+i686="$root/build-i686"
 build_edition "$win64" cmake/mingw-x86_64.cmake x64 || status=1
 skip64=$skipped_labels
-build_edition "$win32" cmake/mingw-i686.cmake x86 || status=1
+build_edition "$win32" cmake/mingw-i686.cmake x86 $([ $run32 = 0 ] && echo programs) || status=1
 skip32=$skipped_labels
 if [ -f "$win32/kelmotra.exe" ]; then
   check_no_x87_arithmetic "$win32" || status=1
 fi
 
+# The x64 suite under Wine waits on Wine more than it computes: where the i686
+# Linux build is needed, it builds meanwhile.
+x64_log="$win64/tests.log"
+x64_pid=""
 if [ -f "$win64/kelmotra.exe" ]; then
-  run_tests "$win64" /usr/lib/wine/wine64 x64 $skip64 || status=1
+  run_tests "$win64" /usr/lib/wine/wine64 x64 $skip64 >"$x64_log" 2>&1 &
+  x64_pid=$!
+fi
+if [ $run32 = 0 ]; then
+  banner "x86 edition: program and tools built, its suite NOT RUN: this machine cannot execute 32-bit code" \
+    "(its kernel runs 64-bit user programs only, so the 32-bit Wine loader cannot start)." \
+    "Instead: the i686 Linux build under qemu-i386 (the same 32-bit SSE2 arithmetic)."
+  build_i686 "$i686" || status=1
+fi
+if [ -n "$x64_pid" ]; then
+  wait "$x64_pid" || status=1
+  cat "$x64_log"
 fi
 if [ $run32 = 1 ]; then
   [ -f "$win32/kelmotra.exe" ] && { run_tests "$win32" /usr/lib/wine/wine x86 $skip32 || status=1; }
-else
-  banner "x86 edition built but NOT TESTED: this machine cannot execute 32-bit code" \
-    "(its kernel runs 64-bit user programs only, so the 32-bit Wine loader cannot start)."
+elif [ -f "$i686/kelmotra" ]; then
+  run_i686_tests "$i686" || status=1
 fi
 
 # --- Same bytes on every platform ------------------------------------------------
 if [ -f "$root/tests/windows/compare.sh" ] && [ -f "$win64/kelmotra.exe" ]; then
-  echo "== Linux, x64 and x86 editions render the same bytes"
-  args=(--x64 "$win64/kelmotra.exe")
-  [ -n "${KELMOTRA_LINUX_EXE:-}" ] && args+=(--linux "$KELMOTRA_LINUX_EXE")
+  echo "== The Linux build and the editions render the same bytes"
+  args=(--x64 "$win64/kelmotra.exe" --linux "$linux_exe")
   [ $run32 = 1 ] && [ -f "$win32/kelmotra.exe" ] && args+=(--x86 "$win32/kelmotra.exe")
+  [ $run32 = 0 ] && [ -f "$i686/kelmotra" ] && args+=(--i686 "$i686/kelmotra")
   bash "$root/tests/windows/compare.sh" "${args[@]}" || status=1
 fi
 
 if [ $status = 0 ]; then
-  echo "Windows editions: all passed"
+  echo "Windows editions: all passed in $SECONDS s"
 else
-  echo "Windows editions: FAILED" >&2
+  echo "Windows editions: FAILED (after $SECONDS s)" >&2
 fi
 exit $status

@@ -7,12 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+#if defined(__i386__) && defined(__linux__)
+#include <fpu_control.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
 #include <cwchar>
 #include <cwctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +25,21 @@
 namespace fs = std::filesystem;
 
 namespace testsupport {
+
+#if defined(__i386__) && defined(__linux__)
+// KELMOTRA_X87_DOUBLE=1 sets the x87 unit to 53-bit significands at start-up,
+// as every Windows process has it, so that the 32-bit Linux suite also shows
+// any test that leans on long double precision.
+[[maybe_unused]] static const bool x87_double_precision = [] {
+    const char* v = std::getenv("KELMOTRA_X87_DOUBLE");
+    if (!v || std::strcmp(v, "1") != 0) return false;
+    fpu_control_t cw;
+    _FPU_GETCW(cw);
+    cw = static_cast<fpu_control_t>((cw & ~_FPU_EXTENDED) | _FPU_DOUBLE);
+    _FPU_SETCW(cw);
+    return true;
+}();
+#endif
 
 // Paths in the tests are UTF-8 text. On Linux that is the name's bytes; on
 // Windows a narrow path would go through the ANSI code page, so the text is
@@ -292,11 +311,12 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
         int devnull = ::open("/dev/null", 0);
         if (devnull >= 0) dup2(devnull, 0);
         for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+        std::vector<std::string> command = program_command(program);
+        command.insert(command.end(), args.begin(), args.end());
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (std::string& a : command) argv.push_back(a.data());
         argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     int status = 0;
@@ -317,6 +337,13 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 }
 
 #endif
+
+std::vector<std::string> program_command(const std::string& program) {
+#if defined(KELMOTRA_TEST_EMULATOR) && !defined(_WIN32)
+    if (program.starts_with(KELMOTRA_BINARY_DIR)) return {KELMOTRA_TEST_EMULATOR, program};
+#endif
+    return {program};
+}
 
 std::string kelmotra_exe() { return KELMOTRA_EXE; }
 

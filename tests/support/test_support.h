@@ -48,6 +48,11 @@ struct RunResult {
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const std::vector<std::string>& env = {});
 
+// The command that starts a program: the program itself, or, for a program
+// of this build in a cross build with an emulator (qemu-user), the emulator
+// followed by the program.
+std::vector<std::string> program_command(const std::string& program);
+
 // Path of the kelmotra executable and of the built tools.
 std::string kelmotra_exe();
 std::string tool_exe(const std::string& name);

@@ -65,8 +65,9 @@ TEST_F(KelmotraBend, DecodesByFormAndByTempo) {
 }
 
 TEST_F(KelmotraBend, ReadsValuesFromStandardInput) {
-    RunResult r = testsupport::run_program(
-        "/bin/sh", {"-c", "printf '0 0\\n 0\\t0 100\\n' | \"$0\" encode --form enc --order 1", bend_tool()});
+    std::vector<std::string> args = {"-c", "printf '0 0\\n 0\\t0 100\\n' | \"$@\" encode --form enc --order 1", "sh"};
+    for (const std::string& part : testsupport::program_command(bend_tool())) args.push_back(part);
+    RunResult r = testsupport::run_program("/bin/sh", args);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "$B@kA\n");
 }

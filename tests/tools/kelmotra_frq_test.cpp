@@ -26,6 +26,9 @@ testsupport::RunResult frq_tool(const std::vector<std::string>& args,
     return run_program(tool_exe("kelmotra-frq"), args, env);
 }
 
+// A path as the tool prints it: with the platform's own separators.
+std::string shown(const std::string& path) { return fs::path(path).make_preferred().string(); }
+
 std::size_t count_lines(const std::string& text) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
@@ -202,7 +205,7 @@ TEST(KelmotraFrqAnalyse, DamagedSamplesFailAloneWithTheirReason) {
     EXPECT_EQ(r.signal, 0);
     EXPECT_NE(r.out.find("analysed 1, skipped 0, failed 4"), std::string::npos) << r.out;
     for (const char* bad : {"text.wav", "odd_depth.wav", "cut.wav", "tiny.wav"}) {
-        EXPECT_NE(r.out.find(std::string("failed: ") + bank + "/" + bad + ": "), std::string::npos) << bad << "\n" << r.out;
+        EXPECT_NE(r.out.find("failed: " + shown(bank + "/" + bad) + ": "), std::string::npos) << bad << "\n" << r.out;
         EXPECT_FALSE(file_exists(frq_of(bank + "/" + bad))) << bad;
     }
     EXPECT_NE(r.out.find("12 bits per sample"), std::string::npos) << r.out;
@@ -289,7 +292,7 @@ TEST(KelmotraFrqCheck, FindsAHalvedMapAndFixesIt) {
 
     RunResult r = frq_tool({"check", "--jobs", "2", bank});
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.out.find("bad: " + bank + "/voice_wav.frq: -1200 cents: an octave low"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("bad: " + shown(bank + "/voice_wav.frq") + ": -1200 cents: an octave low"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("checked 2 maps: 1 good, 1 bad; 1 samples without a map, 0 failed"), std::string::npos)
         << r.out;
 

@@ -1,33 +1,40 @@
 #!/usr/bin/env bash
 # Renders a matrix of notes with the Linux build and with the Windows editions
 # (under Wine) and compares every output WAV and every FRQ file the analysis
-# writes, byte for byte. They must be identical.
+# writes, byte for byte. They must be identical. The matrix holds generated
+# samples of several rates and depths, and the real voice samples of
+# data/neko rendered at their oto.ini settings with each pitch analysis (the
+# default one and KELMOTRA_ANALYSIS=classic).
 #
 #   bash tests/windows/compare.sh --x64 build-win64/kelmotra.exe [--x86 build-win32/kelmotra.exe]
-#        [--linux build-check/release/kelmotra] [--keep DIR]
+#        [--i686 build-i686/kelmotra] [--linux build-check/release/kelmotra] [--keep DIR]
 #
-# The Linux build (program and tools) defaults to build-check/release and is
-# built there when missing. Each edition renders in a folder of its own with
-# its own copies of the samples, so that the analysis runs once per edition
-# and writes its own FRQ files.
+# --i686 is the i686 Linux build run under qemu-i386: it computes like the x86
+# edition and stands in for it where Wine cannot run 32-bit code. The Linux
+# build (program and tools) defaults to build-check/release and is built there
+# when missing. Each edition renders in a folder of its own with its own
+# copies of the samples, so that the analysis runs once per edition and
+# writes its own FRQ files.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 linux_dir="$root/build-check/release"
 linux_exe=""
 x64_exe=""
 x86_exe=""
+i686_exe=""
 keep=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --linux) linux_exe=$2; shift 2 ;;
     --x64) x64_exe=$2; shift 2 ;;
     --x86) x86_exe=$2; shift 2 ;;
+    --i686) i686_exe=$2; shift 2 ;;
     --keep) keep=$2; shift 2 ;;
-    *) echo "usage: $0 --x64 EXE [--x86 EXE] [--linux EXE] [--keep DIR]" >&2; exit 2 ;;
+    *) echo "usage: $0 --x64 EXE [--x86 EXE] [--i686 EXE] [--linux EXE] [--keep DIR]" >&2; exit 2 ;;
   esac
 done
-if [ -z "$x64_exe" ] && [ -z "$x86_exe" ]; then
-  echo "compare.sh: no Windows edition given" >&2
+if [ -z "$x64_exe" ] && [ -z "$x86_exe" ] && [ -z "$i686_exe" ]; then
+  echo "compare.sh: no edition to compare given" >&2
   exit 2
 fi
 if [ -z "$linux_exe" ]; then
@@ -43,6 +50,7 @@ abs() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
 linux_exe=$(abs "$linux_exe")
 [ -n "$x64_exe" ] && x64_exe=$(abs "$x64_exe")
 [ -n "$x86_exe" ] && x86_exe=$(abs "$x86_exe")
+[ -n "$i686_exe" ] && i686_exe=$(abs "$i686_exe")
 tools_dir=$(dirname "$linux_exe")/tools
 make_voice="$tools_dir/make_voice"
 bend_tool="$tools_dir/kelmotra-bend"
@@ -84,6 +92,9 @@ write("st16.wav", 1, 2, 16, [struct.pack("<hh", v, -v // 2) for v in s])
 PY
 [ $? = 0 ] || { echo "compare.sh: could not write the test samples" >&2; exit 1; }
 cp "$samples/m22k.wav" "$samples/ねこ.wav"  # a non-ASCII name reaches the program intact
+neko="$work/neko"
+mkdir -p "$neko"
+cp "$root"/data/neko/*.wav "$neko/"
 
 # --- Bend texts: base64 with runs, and the three extended forms -------------------
 ramp=$(seq -200 7 260 | tr '\n' ' ')
@@ -121,26 +132,50 @@ notes=(
   "voice.wav|A4|100|n|0|300|40|0|100|0|!120|AA"
 )
 
-# render <name> <runner...>: renders every note into $work/<name>/ in a fresh copy
-# of the samples (no FRQ files, so the first note of each sample analyses it).
+# The real voices as a host renders them: offset, consonant and cutoff from
+# each sample's oto.ini line (file=alias,offset,consonant,cutoff,...).
+neko_notes=()
+while IFS='=,' read -r file _ off cons cut _; do
+  [ -n "$file" ] || continue
+  neko_notes+=("$file|C4|100||${off:-0}|600|$cons|$cut|100|0|!120|$b64_wave")
+  neko_notes+=("$file|G#4+10|80|g-4|${off:-0}|1100|$cons|$cut|90|40|!150*hff3|$hff3")
+done < <(tr -d '\r' <"$root/data/neko/oto.ini")
+
+# render <dir> <samples> <notes array> <runner...>: renders every note into
+# <dir> in a fresh copy of the samples (no FRQ files, so the first note of
+# each sample analyses it).
 render() {
-  local name=$1; shift
-  local dir="$work/$name"
+  local dir=$1 from=$2
+  local -n list=$3
+  shift 3
   rm -rf "$dir"
-  cp -r "$samples" "$dir"
+  cp -r "$from" "$dir"
   local i=0 note
-  for note in "${notes[@]}"; do
+  for note in "${list[@]}"; do
     IFS='|' read -r in pitch vel flags off len cons cut vol mod tempo bend <<<"$note"
     (cd "$dir" && "$@" "$in" "out$i.wav" "$pitch" "$vel" "$flags" "$off" "$len" "$cons" "$cut" "$vol" \
       "$mod" "$tempo" "$bend" </dev/null >"log$i.txt" 2>&1)
     i=$((i + 1))
   done
-  # The output on the standard output stream (binary mode on Windows).
-  (cd "$dir" && "$@" voice.wav - C4 100 "" 0 400 60 0 100 0 '!120' "$b64_wave" </dev/null >"stdout.wav" 2>/dev/null)
 }
 
-echo "compare.sh: ${#notes[@]} notes and one to the standard output, in $work"
-render linux "$linux_exe"
+# render_all <name> <runner...>: the matrix, a note to the standard output
+# (binary mode on Windows), and the real voices with each analysis, in
+# $work/<name>/.
+render_all() {
+  local name=$1; shift
+  local dir="$work/$name"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  render "$dir/matrix" "$samples" notes env -u KELMOTRA_ANALYSIS "$@"
+  (cd "$dir/matrix" && env -u KELMOTRA_ANALYSIS "$@" voice.wav - C4 100 "" 0 400 60 0 100 0 '!120' "$b64_wave" \
+    </dev/null >"stdout.wav" 2>/dev/null)
+  render "$dir/neko-default" "$neko" neko_notes env -u KELMOTRA_ANALYSIS "$@"
+  render "$dir/neko-classic" "$neko" neko_notes env KELMOTRA_ANALYSIS=classic "$@"
+}
+
+echo "compare.sh: ${#notes[@]} notes, one to the standard output and ${#neko_notes[@]} of real voices with each analysis, in $work"
+render_all linux "$linux_exe"
 editions=()
 start_wine() {
   local loader=$1 prefix=$2
@@ -153,28 +188,43 @@ start_wine() {
 if [ -n "$x64_exe" ]; then
   p64="$(dirname "$x64_exe")/wineprefix"
   start_wine /usr/lib/wine/wine64 "$p64"
-  render x64 env WINEPREFIX="$p64" WINEDEBUG=-all LANG=C.UTF-8 /usr/lib/wine/wine64 "$x64_exe"
+  render_all x64 env WINEPREFIX="$p64" WINEDEBUG=-all LANG=C.UTF-8 /usr/lib/wine/wine64 "$x64_exe"
   WINEPREFIX=$p64 /usr/lib/wine/wineserver -k >/dev/null 2>&1
   editions+=(x64)
 fi
 if [ -n "$x86_exe" ]; then
   p86="$(dirname "$x86_exe")/wineprefix"
   start_wine /usr/lib/wine/wine "$p86"
-  render x86 env WINEPREFIX="$p86" WINEDEBUG=-all LANG=C.UTF-8 /usr/lib/wine/wine "$x86_exe"
+  render_all x86 env WINEPREFIX="$p86" WINEDEBUG=-all LANG=C.UTF-8 /usr/lib/wine/wine "$x86_exe"
   WINEPREFIX=$p86 /usr/lib/wine/wineserver -k >/dev/null 2>&1
   editions+=(x86)
+fi
+if [ -n "$i686_exe" ]; then
+  render_all i686 qemu-i386 "$i686_exe"
+  editions+=(i686)
 fi
 
 # --- Compare --------------------------------------------------------------------
 failed=0
 compared=0
-files=$(cd "$work/linux" && ls out*.wav stdout.wav *.frq 2>/dev/null | sort)
-nwav=$(cd "$work/linux" && ls out*.wav 2>/dev/null | wc -l)
-nfrq=$(cd "$work/linux" && ls *.frq 2>/dev/null | wc -l)
+# Every output WAV and FRQ file, as a path below the edition's folder.
+written() { (cd "$1" && find . -type f \( -name 'out*.wav' -o -name stdout.wav -o -name '*.frq' \) | sort); }
+files=$(written "$work/linux")
+count() { echo "$files" | grep -c "^\./$1/$2\$"; }
+nwav=$(count matrix 'out[0-9]*\.wav')
+nfrq=$(count matrix '[^/]*\.frq')
 if [ "$nwav" -lt $(( ${#notes[@]} - 2 )) ] || [ "$nfrq" -lt 8 ]; then
   echo "FAILED: the Linux build wrote only $nwav of ${#notes[@]} notes and $nfrq FRQ files" >&2
   failed=1
 fi
+for analysis in default classic; do
+  n=$(count "neko-$analysis" 'out[0-9]*\.wav')
+  m=$(count "neko-$analysis" '[^/]*\.frq')
+  if [ "$n" != ${#neko_notes[@]} ] || [ "$m" != $(( ${#neko_notes[@]} / 2 )) ]; then
+    echo "FAILED: the Linux build rendered $n of ${#neko_notes[@]} real-voice notes and $m FRQ maps with the $analysis analysis" >&2
+    failed=1
+  fi
+done
 for ed in "${editions[@]}"; do
   for f in $files; do
     compared=$((compared + 1))
@@ -186,14 +236,15 @@ for ed in "${editions[@]}"; do
       failed=1
     fi
   done
-  extra=$(cd "$work/$ed" && ls out*.wav *.frq 2>/dev/null | sort | comm -13 <(echo "$files") -)
+  extra=$(written "$work/$ed" | comm -13 <(echo "$files") -)
   if [ -n "$extra" ]; then
     echo "FAILED: $ed wrote files linux did not: $extra" >&2
     failed=1
   fi
 done
 if [ $failed = 0 ]; then
-  echo "compare.sh: $compared files identical (${editions[*]} against linux: $nwav notes, stdout, $nfrq FRQ files)"
+  echo "compare.sh: $compared files identical (${editions[*]} against linux: $nwav notes, stdout, $nfrq FRQ files;" \
+    "${#neko_notes[@]} real-voice notes and $(( ${#neko_notes[@]} / 2 )) FRQ maps with each analysis)"
   echo "$compared passed, 0 failed"
 else
   echo "compare.sh: differences found; logs and files in $work" >&2
