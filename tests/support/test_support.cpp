@@ -261,9 +261,18 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     si.hStdOutput = out_h;
     si.hStdError = err_h;
     PROCESS_INFORMATION pi{};
-    const BOOL started = CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE,
-                                        CREATE_UNICODE_ENVIRONMENT,
-                                        env.empty() ? nullptr : env_block.data(), nullptr, &si, &pi);
+    // Under Wine on a loaded machine a start now and then fails for want of a
+    // moment's resources; a few tries tell that apart from a program that
+    // cannot start at all.
+    BOOL started = FALSE;
+    DWORD start_error = 0;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        if (attempt > 0) Sleep(200 * attempt);
+        started = CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE,
+                                 CREATE_UNICODE_ENVIRONMENT,
+                                 env.empty() ? nullptr : env_block.data(), nullptr, &si, &pi);
+        if (!started) start_error = GetLastError();
+    }
     if (started) {
         WaitForSingleObject(pi.hProcess, INFINITE);
         DWORD code = 0;
@@ -289,6 +298,7 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     };
     r.out = as_text_if_text(slurp(out_name));
     r.err = as_text_if_text(slurp(err_name));
+    if (!started) r.err += "could not start the program: error " + std::to_string(start_error) + "\n";
     std::error_code ec;
     fs::remove(out_name, ec);
     fs::remove(err_name, ec);
