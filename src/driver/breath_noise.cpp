@@ -151,6 +151,15 @@ void steer_level(BreathState& st) {
     st.level = std::clamp(st.level * step, kMinLevel, kMaxLevel);
 }
 
+// The harmonic of bin k (bins spaced `spacing` apart), m = floor(k / spacing
+// + 1/2), given m for the bin before: one step up where that is all it
+// takes, a division where the harmonics are closer than a bin.
+double next_harmonic(std::int32_t k, double spacing, double m) {
+    if (k < (m + 0.5) * spacing) return m;
+    if (k < (m + 1.5) * spacing) return m + 1.0;
+    return floor_plus_half(k / spacing);
+}
+
 // For each output bin t = 1..511, the input bin whose magnitude the pitch
 // shift puts there (the last one, where several land on the same bin), or
 // -1: the bin map of shift_spectrum, with the harmonic numbers counted along
@@ -162,7 +171,7 @@ void shift_sources(double L, double h, std::int32_t* src) {
     } else if (h > 1.0) {
         double m = 0.0;  // harmonic of bin k: m - 1/2 <= k / L < m + 1/2
         for (std::int32_t k = 1; k < kHalf; ++k) {
-            while (k >= (m + 0.5) * L) m += 1.0;
+            m = next_harmonic(k, L, m);
             const double t = floor_plus_half(k + (h - 1.0) * L * m);
             if (t >= 1.0 && t <= kHalf - 1) src[static_cast<std::int32_t>(t)] = k;
         }
@@ -170,7 +179,7 @@ void shift_sources(double L, double h, std::int32_t* src) {
         const double spacing = h * L;  // harmonic spacing at the new pitch, bins
         double m = 0.0;
         for (std::int32_t t = 1; t < kHalf; ++t) {
-            while (t >= (m + 0.5) * spacing) m += 1.0;
+            m = next_harmonic(t, spacing, m);
             const double k = floor_plus_half(t - m * (h - 1.0) * L);
             if (k >= 0.0 && k <= kHalf - 1) src[t] = static_cast<std::int32_t>(k);
         }
