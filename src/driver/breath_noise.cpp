@@ -18,8 +18,9 @@ constexpr std::int32_t kHalf = kFrameSize / 2;
 constexpr std::int32_t kBand = 4;
 
 // The floor is estimated anew every kEvidenceHops noisy hops (its second
-// frame and transform are the dearest part of the work); in between the
-// last estimate holds. An estimate made after the input moved d frames keeps
+// frame and transform are the dearest part of the work; the input of a note
+// stretched 2x moves 512 frames in that time); in between the last estimate
+// holds. An estimate made after the input moved d frames keeps
 // kSettle / (kSettle + d) of the old floor.
 constexpr std::int32_t kEvidenceHops = 4;
 constexpr double kSettle = 256.0;
@@ -35,8 +36,8 @@ constexpr double kMaskFactor = 2.0;
 // steady component, made up here. The steered level corrects the rest.
 constexpr double kIncoherentGain = 2.0;
 
-// Decay a hop of the sums that measure the aperiodic share of input and
-// output.
+// Decay, at each new measurement, of the sums that measure the aperiodic
+// share of input (every estimate of the floor) and output (every noisy hop).
 constexpr double kMemory = 0.75;
 
 // The steered level moves by at most this factor a hop and stays within
@@ -52,12 +53,6 @@ constexpr double kMaxLevel = 4.0;
 double stretch_weight(bool has_prev, std::int64_t d) {
     if (!has_prev) return 0.0;
     return std::clamp(2.0 * (1.0 - static_cast<double>(d) / kHop), 0.0, 1.0);
-}
-
-// Running sums in place: x[k] becomes x[1] + ... + x[k] for k = 1..511, x[0] = 0.
-void prefix_sums(double* x) {
-    x[0] = 0.0;
-    for (std::int32_t k = 1; k < kHalf; ++k) x[k] += x[k - 1];
 }
 
 // Updates the noise floor from the hop's frame and the frame one period
@@ -80,42 +75,47 @@ void update_floor(const Tables& tables, const WaveData& wave, bool clean, const 
     double rc = 1.0, rs = 0.0;
     const double* z = hop.frame;
     double* diff = st.diff.data();
-    double* total = st.total.data();
+    double power = 0.0;
+    diff[0] = 0.0;
     for (std::int32_t k = 1; k < kHalf; ++k) {
         const double nc = rc * c1 - rs * s1;
         rs = rc * s1 + rs * c1;
         rc = nc;
         // The difference of the frame and the lined-up later frame holds the
-        // noise of both: half its power is one frame's unrepeated power.
+        // noise of both: half its power is one frame's unrepeated power (at
+        // most the bin's power, which only frames that cancel would exceed).
+        // diff holds the running sums over the bins.
         const double zr = z[k], zi = z[kN - k];
         const double yr = later[k] * rc - later[kN - k] * rs;
         const double yi = later[k] * rs + later[kN - k] * rc;
         const double dr = zr - yr, di = zi - yi;
-        diff[k] = 0.5 * (dr * dr + di * di);
-        total[k] = 0.5 * (zr * zr + zi * zi + yr * yr + yi * yi);
+        const double bin = 0.5 * (zr * zr + zi * zi + yr * yr + yi * yi);
+        diff[k] = diff[k - 1] + std::min(0.5 * (dr * dr + di * di), bin);
+        power += bin;
     }
-    prefix_sums(diff);
-    prefix_sums(total);
-    if (!std::isfinite(diff[kHalf - 1]) || !std::isfinite(total[kHalf - 1])) return;
+    if (!std::isfinite(diff[kHalf - 1]) || !std::isfinite(power)) return;
 
     const double keep = st.primed ? kSettle / (kSettle + st.moved_since) : 0.0;
+    constexpr double kPerBin = 1.0 / (2 * kBand + 1);
     for (std::int32_t k = 1; k < kHalf; ++k) {
         const std::int32_t lo = std::max(1, k - kBand) - 1;
         const std::int32_t hi = std::min(kHalf - 1, k + kBand);
-        const double noise = std::min(diff[hi] - diff[lo], total[hi] - total[lo]) / (hi - lo);
+        const double sum = diff[hi] - diff[lo];
+        const double noise = hi - lo == 2 * kBand + 1 ? sum * kPerBin : sum / (hi - lo);
         st.floor[k] = keep * st.floor[k] + (1.0 - keep) * noise;
         st.floor_amp[k] = std::sqrt(st.floor[k]);
     }
     st.in_diff = kMemory * st.in_diff + diff[kHalf - 1];
-    st.in_power = kMemory * st.in_power + total[kHalf - 1];
+    st.in_power = kMemory * st.in_power + power;
     st.primed = true;
     st.moved_since = 0.0;
 }
 
 // The aperiodic share of the output: of the kHop samples before the hop's
-// own (complete: no later frame reaches them), the power one output period
-// (1024 / (h L) samples, fractional, read by linear interpolation) does not
-// repeat, against their whole power. The same measure as the input's.
+// own (complete: no later frame reaches them; every other one is enough),
+// the power one output period (1024 / (h L) samples, fractional, read by
+// linear interpolation) does not repeat, against their whole power. The
+// same measure as the input's.
 void measure_output(const BreathHop& hop, BreathState& st) {
     const double period = kN / (hop.h * hop.L);  // output samples
     const std::int64_t from = hop.ap - kHop;
@@ -126,7 +126,7 @@ void measure_output(const BreathHop& hop, BreathState& st) {
     const double frac = period - static_cast<double>(whole);
     const double* x = hop.out + from;
     double power = 0.0, diff = 0.0;
-    for (std::int32_t i = 0; i < kHop; ++i) {
+    for (std::int32_t i = 0; i < kHop; i += 2) {
         const double earlier = x[i - whole] + frac * (x[i - whole - 1] - x[i - whole]);
         const double d = x[i] - earlier;
         power += x[i] * x[i];
@@ -173,7 +173,8 @@ void shift_sources(double L, double h, std::int32_t* src) {
         for (std::int32_t k = 1; k < kHalf; ++k) {
             m = next_harmonic(k, L, m);
             const double t = floor_plus_half(k + (h - 1.0) * L * m);
-            if (t >= 1.0 && t <= kHalf - 1) src[static_cast<std::int32_t>(t)] = k;
+            if (!(t <= kHalf - 1)) break;  // targets only grow along the bins
+            if (t >= 1.0) src[static_cast<std::int32_t>(t)] = k;
         }
     } else if (h < 1.0) {
         const double spacing = h * L;  // harmonic spacing at the new pitch, bins
@@ -181,9 +182,40 @@ void shift_sources(double L, double h, std::int32_t* src) {
         for (std::int32_t t = 1; t < kHalf; ++t) {
             m = next_harmonic(t, spacing, m);
             const double k = floor_plus_half(t - m * (h - 1.0) * L);
-            if (k >= 0.0 && k <= kHalf - 1) src[t] = static_cast<std::int32_t>(k);
+            if (!(k <= kHalf - 1)) break;  // sources only grow along the bins
+            if (k >= 0.0) src[t] = static_cast<std::int32_t>(k);
         }
     }
+}
+
+// The mix of add_breath, bins t = 1..511 of syn: the periodic part scaled
+// by sqrt(1 - wc share) (share of input bin source[t], none where it is -1),
+// plus amp * floor_amp[lookup[t]] (floor_amp[0] is 0) at a phase from rng,
+// ten bits of the sequence a bin. mag, floor: input bins; twiddle: the
+// table's (cos, sin) pairs, one of kN phases.
+void mix_noise(const double* __restrict mag, const double* __restrict floor,
+               const double* __restrict floor_amp, const std::int32_t* __restrict source,
+               const std::int32_t* __restrict lookup, double wc, double amp,
+               const double* __restrict twiddle, NoiseRng& rng, double* __restrict syn) {
+    NoiseRng r = rng;
+    for (std::int32_t group = 1; group < kHalf; group += 6) {
+        std::uint64_t bits = rng_next(r);
+        const std::int32_t end = std::min(group + 6, kHalf);
+        for (std::int32_t t = group; t < end; ++t, bits >>= 10) {
+            const auto e = static_cast<std::size_t>(bits & (kN - 1));
+            double keep = 1.0;
+            const std::int32_t k = source[t];
+            if (k >= 0) {
+                const double p = mag[k] * mag[k];
+                const double f = kMaskFactor * floor[k];
+                keep = std::sqrt(1.0 - (p > f ? wc * f / p : wc));
+            }
+            const double a = amp * floor_amp[lookup[t]];
+            syn[t] = syn[t] * keep + a * twiddle[2 * e];
+            syn[kN - t] = syn[kN - t] * keep + a * twiddle[2 * e + 1];
+        }
+    }
+    rng = r;
 }
 
 }  // namespace
@@ -196,9 +228,10 @@ BreathState make_breath_state(double breath, std::uint64_t seed) {
     st.floor.assign(kHalf + 1, 0.0);
     st.later.assign(kN, 0.0);
     st.diff.assign(kHalf + 1, 0.0);
-    st.total.assign(kHalf + 1, 0.0);
     st.floor_amp.assign(kHalf + 1, 0.0);
-    st.lookup.assign(kHalf + 1, -1);
+    st.lookup.assign(kHalf + 1, 0);
+    for (std::int32_t t = 1; t < kHalf; ++t) st.lookup[static_cast<std::size_t>(t)] = t;
+    st.lookup_factor = 1.0;
     st.source.assign(kHalf + 1, -1);
     return st;
 }
@@ -226,35 +259,21 @@ void add_breath(const Tables& tables, const WaveData& wave, bool clean, const Br
     std::int32_t* source = st.source.data();
     shift_sources(hop.L, hop.h, source);
     const double look = hop.no_envelope ? 1.0 / hop.h : hop.gf;
-    const std::int32_t* at = nullptr;  // in place: output bin t takes the floor at t
-    if (look != 1.0) {
-        std::int32_t* lookup = st.lookup.data();
+    std::int32_t* lookup = st.lookup.data();
+    if (look != st.lookup_factor) {
         for (std::int32_t t = 1; t < kHalf; ++t) {
             const double x = floor_plus_half(t * look);
-            lookup[t] = x >= 1.0 && x <= kHalf - 1 ? static_cast<std::int32_t>(x) : -1;
+            lookup[t] = x >= 1.0 && x <= kHalf - 1 ? static_cast<std::int32_t>(x) : 0;
         }
-        at = lookup;
+        st.lookup_factor = look;
     }
     // The steered level: below 1 it converts less of the periodic part (the
     // output is aperiodic enough already, and what stays periodic keeps its
     // level, so the envelope stays), above 1 it raises the noise.
     const double wc = w * std::min(st.level, 1.0);
     const double amp = kIncoherentGain * std::sqrt(wc * std::max(st.level, 1.0));
-    const double* twiddle = tables.twiddle.data();
-    for (std::int32_t t = 1; t < kHalf; ++t) {
-        double keep = 1.0;
-        const std::int32_t k = source[t];
-        if (k >= 0) {
-            const double p = hop.mag[k] * hop.mag[k];
-            const double f = kMaskFactor * st.floor[k];
-            keep = std::sqrt(1.0 - (p > f ? wc * f / p : wc));
-        }
-        const std::int32_t j = at != nullptr ? at[t] : t;
-        const double a = j >= 0 ? amp * st.floor_amp[j] : 0.0;
-        const auto e = static_cast<std::size_t>(rng_next(st.rng) >> 54);  // one of kN phases
-        syn[t] = syn[t] * keep + a * twiddle[2 * e];
-        syn[kN - t] = syn[kN - t] * keep + a * twiddle[2 * e + 1];
-    }
+    mix_noise(hop.mag, st.floor.data(), st.floor_amp.data(), source, lookup, wc, amp,
+              tables.twiddle.data(), st.rng, syn);
 }
 
 }  // namespace kelmotra

@@ -63,13 +63,13 @@ struct BreathState {
     NoiseRng rng;                      // the note's sequence
     std::vector<double> floor;         // 513: noise floor per input bin (|X|^2 units)
     std::vector<double> floor_amp;     // 513: its square roots
-    std::vector<std::int32_t> lookup;  // 513: the floor bin each output bin takes, or -1
+    std::vector<std::int32_t> lookup;  // 513: the floor bin each output bin takes (0: none)
+    double lookup_factor = 1.0;        // the envelope lookup factor lookup was made for
     bool primed = false;               // floor holds an estimate
     std::int32_t hops_since = 0;       // noisy hops since the last estimate
     double moved_since = 0.0;          // input frames moved since the last estimate
     std::vector<double> later;         // kFrameSize: the frame one period later, then its spectrum
-    std::vector<double> diff;          // 513: unrepeated power per bin, then its running sums
-    std::vector<double> total;         // 513: power per bin, then its running sums
+    std::vector<double> diff;          // 513: running sums of the unrepeated power over the bins
     std::vector<std::int32_t> source;  // 513: input bin of each output bin, or -1
     // Aperiodic share of input and output (decaying sums of power and of the
     // power a period does not repeat), and the level they steer.
