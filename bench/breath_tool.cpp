@@ -200,7 +200,10 @@ std::optional<double> frame_pitch(const double* x, std::size_t n) {
     if (r[best] < 0.5) return std::nullopt;
     const double a = r[best - 1], b = r[best], c = r[best + 1];
     const double den = a - 2 * b + c;
-    const double shift = den != 0 ? 0.5 * (a - c) / den : 0.0;
+    // Only a true peak is refined, and never beyond half a lag: at the edge of
+    // the range the parabola can open upwards and would send the pitch to
+    // zero or below (and the harmonic loops below would never end).
+    const double shift = den < 0 ? std::clamp(0.5 * (a - c) / den, -0.5, 0.5) : 0.0;
     return kRate / (static_cast<double>(best) + shift);
 }
 
