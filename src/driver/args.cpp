@@ -1,5 +1,6 @@
 #include "driver/args.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <clocale>
@@ -262,6 +263,7 @@ void parse_late_args(const std::vector<CmdArg>& argv, wchar_t alt_sep, std::FILE
         auto has = [&](wchar_t c) { return flags.find(c) != std::wstring_view::npos; };
         args.formant = det_pow(10.0, flag_value(flags, L'g', alt_sep) * 0.005);
         if (has(L'N')) args.no_envelope = true;
+        args.breath = std::clamp(flag_value(flags, L'B', alt_sep), 0.0, 100.0);
         if (has(L'P')) args.peak_exp = flag_value(flags, L'P', alt_sep) * 0.01;
         if (has(L'i')) args.fix2_ms = flag_value(flags, L'i', alt_sep) * 0.01;
         if (has(L'v')) args.vel2 = velocity_factor(flag_value(flags, L'v', alt_sep));

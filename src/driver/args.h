@@ -39,6 +39,7 @@ struct ResamplerArgs {
     double modulation = 0.0;              // factor, argument 11
     double formant = 1.0;                 // flag g
     bool no_envelope = false;             // flag N
+    double breath = 0.0;                  // flag B: % of the aperiodic part kept as noise, 0..100
     double peak_exp = 0.86;               // flag P
     bool reanalyse = false;               // flag G
     bool verbose = true;                  // argument 2, flag n

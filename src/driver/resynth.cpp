@@ -15,6 +15,8 @@ namespace {
 constexpr std::size_t kN = kFrameSize;
 constexpr std::int32_t kHalf = kFrameSize / 2;
 
+}  // namespace
+
 // Reads the frame of input frames p - 384 .. p + 639 (first channel only),
 // windowed. Frames outside the buffer (before 0, or past the silence that
 // follows the samples) read 0, and so do non-finite samples. clean: the
@@ -42,8 +44,6 @@ void read_frame(const WaveData& wave, bool clean, const double* hann, std::int64
     }
     std::fill(frame + k_hi, frame + kFrameSize, 0.0);
 }
-
-}  // namespace
 
 HopWork make_hop_work() {
     HopWork w;
@@ -165,6 +165,20 @@ void render_hop(const LoopSetup& setup, std::int32_t hop, HopState& state, HopWo
                              work.newmag.data(), work.newdph.data());
     synthesise_bins(tables, work.newmag.data(), work.newdph.data(), state.out_phase.data(),
                     work.syn.data());
+    if (setup.args->breath > 0.0) {
+        const BreathHop bh{.frame = work.frame.data(),
+                           .mag = work.mag.data(),
+                           .newmag = work.newmag.data(),
+                           .out = out,
+                           .ap = ap,
+                           .p = hp.p,
+                           .moved = prev == -1 ? -1 : hp.p - prev,
+                           .L = hp.L,
+                           .h = hp.h,
+                           .gf = setup.gf,
+                           .no_envelope = setup.args->no_envelope};
+        add_breath(tables, *setup.wave, setup.clean, bh, state.breath, work.syn.data());
+    }
     rdft_inverse(kFrameSize, work.syn.data(), tables.twiddle.data());
 
     // Non-finite values (from absurd envelope ratios on extreme input) are
@@ -185,6 +199,7 @@ void resynthesize(const ResamplerArgs& args, const TimingPlan& plan, const WaveD
     const LoopSetup setup = make_loop_setup(args, plan, wave, list, tables);
     HopWork work = make_hop_work();
     HopState state = make_hop_state();
+    state.breath = make_breath_state(args.breath, note_seed(args));
 
     const double start = monotonic_seconds();
     for (std::int32_t j = 0; j < hops; ++j) render_hop(setup, j, state, work, out.data());

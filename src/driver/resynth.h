@@ -14,6 +14,7 @@
 
 #include "audio/wav_reader.h"
 #include "driver/args.h"
+#include "driver/breath_noise.h"
 #include "driver/pitch_shift.h"
 #include "driver/timing.h"
 #include "audio/transforms.h"
@@ -48,6 +49,7 @@ struct HopState {
     std::vector<double> out_phase;   // kFrameSize: running synthesis phase, cycles in [-0.5, 0.5)
     std::int64_t prev_pos = -1;      // integer input position of the previous hop (input
                                      // frames); -1 means none, as does a real position of -1
+    BreathState breath;              // flag B: the breath noise (empty without B)
 };
 
 HopWork make_hop_work();
@@ -86,6 +88,14 @@ struct HopPitch {
     double h = 0.0;      // pitch ratio
     bool valid = false;  // L and h finite and > 0; otherwise the hop is silent
 };
+
+// Reads the frame of input frames p - 384 .. p + 639 (first channel only)
+// into frame (kFrameSize doubles), windowed with hann (kFrameSize doubles).
+// Frames outside the buffer (before 0, or past the silence that follows the
+// samples) read 0, and so do non-finite samples. clean: the wave holds no
+// non-finite sample. |p| at most a little over kFarPosition.
+void read_frame(const WaveData& wave, bool clean, const double* hann, std::int64_t p,
+                double* frame);
 
 // Computes the hop quantities for output sample ap = 256 * hop index.
 HopPitch hop_pitch(const LoopSetup& setup, double ap);

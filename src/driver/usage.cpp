@@ -50,6 +50,8 @@ constexpr const char* kUsage =
     "Flags:\n"
     "  gN    formant shift: the envelope is read at 10^(N/200) times the frequency\n"
     "  N     pitch shift without envelope correction\n"
+    "  BN    breath: keeps N % (0 to 100, default 0) of the voice's aperiodic part\n"
+    "        as noise when the note is stretched\n"
     "  PN    peak normalisation exponent N/100 (default 86; a bare P switches it off)\n"
     "  iN    trailing fixed region of N/100 ms (CONSONANT's second number overrides it)\n"
     "  vN    velocity of the trailing part, replacing VELOCITY's\n"
