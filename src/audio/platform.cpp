@@ -21,6 +21,8 @@
 #include <malloc.h>
 #endif
 #if defined(__linux__)
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/mman.h>
 #endif
 #endif
@@ -110,6 +112,20 @@ std::optional<FileStatus> file_status(const PathString& path) {
 }
 
 static bool rename_over(const PathString& from, const PathString& to) {
+#if defined(__linux__) && defined(RENAME_EXCHANGE)
+    // Renaming over an existing file costs ext4 about half a millisecond, a
+    // good part of a short note; swapping the two names and then removing
+    // the old file under the temporary name costs a tenth of that and is as
+    // atomic: `to` names the old or the new file at every moment. Only a
+    // regular file is swapped (a folder must make the rename fail, as it
+    // does); where the swap is not offered, the plain rename.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
+        ::unlink(from.c_str());
+        return true;
+    }
+#endif
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
