@@ -22,8 +22,9 @@ inline V2 v2_table_atan2(const Tables& tables, V2 y, V2 x) {
     const V2 b = v2_max(ax, ay);  // std::max(ay, ax)
     std::int32_t i0, i1;
     v2_trunc_ints(a / b * v2_splat(kAtanSteps) + v2_splat(0.5), i0, i1);
-    const V2 c = v2_set(static_cast<double>(i0), static_cast<double>(i1)) /
-                 v2_splat(static_cast<double>(kAtanSteps));
+    // i / 128 is exact, and so is the product by 1 / 128 that replaces it.
+    const V2 c = v2_set(static_cast<double>(i0), static_cast<double>(i1)) *
+                 v2_splat(1.0 / static_cast<double>(kAtanSteps));
     const V2 u = (a - c * b) / (b + c * a);
     const V2 u2 = u * u;
     const V2 p =
@@ -51,8 +52,8 @@ inline void v2_table_sincos(const Tables& tables, V2 theta, V2& c, V2& s) {
     idx = v2_min(idx, v2_splat(static_cast<double>(tables.n / 2)));
     std::int32_t e0, e1;
     v2_trunc_ints(idx, e0, e1);
-    const V2 angle = v2_splat(kTwoPi) * v2_set(static_cast<double>(e0), static_cast<double>(e1)) /
-                     v2_splat(static_cast<double>(tables.n));
+    const V2 angle = v2_set(tables.angle[static_cast<std::size_t>(e0)],
+                            tables.angle[static_cast<std::size_t>(e1)]);
     const V2 r = a - angle;
     const V2 r2 = r * r;
     // cos r - 1 and sin r as table_sincos takes them (-r2 * ... is exact).
