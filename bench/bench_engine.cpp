@@ -121,6 +121,19 @@ void BM_AnalyseBins(benchmark::State& state) {
 }
 BENCHMARK(BM_AnalyseBins);
 
+// What the hop loop analyses of a hop an octave up: every magnitude, the
+// phases of the bins the shift reads.
+void BM_AnalyseOctaveUp(benchmark::State& state) {
+    HopSpectra h;
+    const std::int32_t upto = shift_phase_bins(5.11, 2.0);
+    for (auto _ : state) {
+        analyse_magnitudes(h.frame.data(), h.mag.data());
+        advance_phases(h.tables, h.frame.data(), upto, h.prev.data(), h.dphase.data());
+        benchmark::DoNotOptimize(h.dphase.data());
+    }
+}
+BENCHMARK(BM_AnalyseOctaveUp);
+
 void BM_ShiftOctaveUp(benchmark::State& state) {
     HopSpectra h;
     const AdvanceCorrection c{true, 51.0};

@@ -56,23 +56,26 @@ inline CPair twiddle_pair(const double* twiddle, std::int32_t e, std::int32_t de
 // that the first pass of the forward transform reads the caller's
 // interleaved array (SrcInterleaved) and the last pass of the inverse writes
 // it (DstInterleaved). Fixed at compile time, so the loops carry no test.
-template <bool SrcInterleaved, bool DstInterleaved>
+// FixedM: the count m when it is known at compile time (the frame size of
+// the hop loop), so that every offset is a constant; 0 when it is not.
+template <bool SrcInterleaved, bool DstInterleaved, std::int32_t FixedM = 0>
 struct PassIo {
     const double* src;
     double* dst;
-    std::int32_t m;
+    std::int32_t m_run;
+    std::int32_t m() const { return FixedM != 0 ? FixedM : m_run; }
     CPair load(std::int32_t c) const {
         if constexpr (SrcInterleaved) {
             return load_interleaved(src, c);
         } else {
-            return load_split(src, m, c);
+            return load_split(src, m(), c);
         }
     }
     void store(std::int32_t c, CPair v) const {
         if constexpr (DstInterleaved) {
             store_interleaved(dst, c, v);
         } else {
-            store_split(dst, m, c, v);
+            store_split(dst, m(), c, v);
         }
     }
 };
@@ -90,8 +93,8 @@ struct PassIo {
 // is 1; the outputs are interleaved lane by lane. Otherwise they are the
 // neighbours k, k + 1 of one transform and write side by side.
 template <class Io>
-void pass2(const Io& io, std::int32_t span, const double* twiddle) {
-    const std::int32_t m = io.m;
+[[gnu::always_inline]] inline void pass2(const Io& io, std::int32_t span, const double* twiddle) {
+    const std::int32_t m = io.m();
     const std::int32_t part = m / 2;
     if (span == 1) {
         for (std::int32_t j = 0; j < part; j += 2) {
@@ -117,8 +120,8 @@ void pass2(const Io& io, std::int32_t span, const double* twiddle) {
 }
 
 template <class Io>
-void pass4(const Io& io, std::int32_t span, const double* twiddle) {
-    const std::int32_t m = io.m;
+[[gnu::always_inline]] inline void pass4(const Io& io, std::int32_t span, const double* twiddle) {
+    const std::int32_t m = io.m();
     const std::int32_t part = m / 4;
     if (span == 1) {
         for (std::int32_t j = 0; j < part; j += 2) {
@@ -178,8 +181,24 @@ void run_pass(const Io& io, std::int32_t radix, std::int32_t span, const double*
 // one more. a is overwritten. a_interleaved: a holds the input interleaved
 // (the forward transform); b_interleaved: the result goes to b interleaved
 // (the inverse). Every other array is split.
+// The same passes for m = 512 (the hop loop's frames) with every count and
+// span a constant: radix 2 from span 1, then radix 4 from spans 2, 8, 32, 128.
+template <bool AInterleaved, bool BInterleaved>
+void complex_transform_512(double* a, double* b, const double* twiddle) {
+    constexpr std::int32_t m = 512;
+    pass2(PassIo<AInterleaved, false, m>{a, b, m}, 1, twiddle);
+    pass4(PassIo<false, false, m>{b, a, m}, 2, twiddle);
+    pass4(PassIo<false, false, m>{a, b, m}, 8, twiddle);
+    pass4(PassIo<false, false, m>{b, a, m}, 32, twiddle);
+    pass4(PassIo<false, BInterleaved, m>{a, b, m}, 128, twiddle);
+}
+
 void complex_transform(std::int32_t m, double* a, double* b, bool a_interleaved,
                        bool b_interleaved, const double* twiddle) {
+    if (m == 512) {
+        if (a_interleaved && !b_interleaved) return complex_transform_512<true, false>(a, b, twiddle);
+        if (!a_interleaved && b_interleaved) return complex_transform_512<false, true>(a, b, twiddle);
+    }
     std::int32_t bits = 0;
     while ((1 << bits) < m) ++bits;
     std::int32_t twos = bits % 2;

@@ -103,6 +103,8 @@ Tables build_tables(std::int32_t n) {
         t.twiddle[2 * static_cast<std::size_t>(e) + 1] = det_sin(a);
         t.hann[static_cast<std::size_t>(e)] = 0.5 - 0.5 * det_cos(a);
     }
+    t.angle.assign(static_cast<std::size_t>(n / 2) + 1, 0.0);
+    for (std::int32_t e = 0; e <= n / 2; ++e) t.angle[static_cast<std::size_t>(e)] = table_angle(e, n);
     t.atan.assign(4 * static_cast<std::size_t>(kAtanSteps + 1), 0.0);
     for (std::int32_t i = 0; i <= kAtanSteps; ++i) {
         const double c = static_cast<double>(i) / kAtanSteps;

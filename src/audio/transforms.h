@@ -32,6 +32,7 @@ struct Tables {
     std::int32_t n = 0;            // transform size (a power of two, >= 2)
     std::vector<double> twiddle;   // 2n doubles: entry e = (cos, sin)(2 pi e / n), interleaved
     std::vector<double> hann;      // n doubles: 0.5 - 0.5 cos(2 pi i / n); hann[0] = 0, hann[n/2] = 1
+    std::vector<double> angle;     // n/2 + 1 doubles: table_angle(e, n), radians, e = 0 .. n/2
     // 4 (kAtanSteps + 1) doubles: for c = i / kAtanSteps, the four angles
     // atan2(c, 1), atan2(1, c), atan2(c, -1), atan2(1, -c) (radians) at
     // index 4 i .. 4 i + 3, for table_atan2.

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "audio/vec2.h"
+
 namespace kelmotra {
 
 namespace {
@@ -75,13 +77,30 @@ std::optional<std::vector<std::uint8_t>> wav_encode(const double* values, std::i
             for (std::uint64_t i = 0; i < samples; ++i)
                 *o++ = static_cast<std::uint8_t>(clamp_truncate(value(i) * 0.00390625 + 128.5, 0, 255));
             break;
-        case 16:
-            for (std::uint64_t i = 0; i < samples; ++i, o += 2) {
+        case 16: {
+            // Two samples at a time, the same numbers: NaN to +0, clamped,
+            // truncated toward zero (in range, so a 32-bit conversion).
+            std::uint64_t i = 0;
+            for (; i + 2 <= samples; i += 2, o += 4) {
+                V2 v = v2_load(values + i);
+                v = v2_and(v2_eq(v, v), v);
+                v = v2_min(v2_max(v, v2_splat(-32768.0)), v2_splat(32767.0));
+                std::int32_t a, b;
+                v2_trunc_ints(v, a, b);
+                const auto x = static_cast<std::uint32_t>(a);
+                const auto y = static_cast<std::uint32_t>(b);
+                o[0] = static_cast<std::uint8_t>(x);
+                o[1] = static_cast<std::uint8_t>(x >> 8);
+                o[2] = static_cast<std::uint8_t>(y);
+                o[3] = static_cast<std::uint8_t>(y >> 8);
+            }
+            for (; i < samples; ++i, o += 2) {
                 const auto x = static_cast<std::uint32_t>(clamp_truncate(value(i), -32768, 32767));
                 o[0] = static_cast<std::uint8_t>(x);
                 o[1] = static_cast<std::uint8_t>(x >> 8);
             }
             break;
+        }
         case 24:
             for (std::uint64_t i = 0; i < samples; ++i, o += 3) {
                 const auto x = static_cast<std::uint32_t>(clamp_truncate(value(i) * 256, -8388608, 8388607));

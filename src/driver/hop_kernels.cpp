@@ -14,15 +14,6 @@ namespace {
 constexpr std::int32_t kN = kFrameSize;
 constexpr std::int32_t kHalf = kFrameSize / 2;
 
-// One bin of analyse_bins, the plain formula.
-inline void analyse_one(const Tables& tables, double c, double s, double& prev, double& mag,
-                        double& dphase) {
-    const double phi = table_atan2(tables, s, c) * 0.5 / kPhasePi;
-    dphase = wrap_cycles(phi - prev);
-    prev = phi;
-    mag = std::sqrt(s * s + c * c);
-}
-
 // table_atan2(y, x) of two lanes whose |x| and |y| are finite and above 0.
 inline V2 v2_table_atan2(const Tables& tables, V2 y, V2 x) {
     const V2 ax = v2_abs(x);
@@ -31,8 +22,9 @@ inline V2 v2_table_atan2(const Tables& tables, V2 y, V2 x) {
     const V2 b = v2_max(ax, ay);  // std::max(ay, ax)
     std::int32_t i0, i1;
     v2_trunc_ints(a / b * v2_splat(kAtanSteps) + v2_splat(0.5), i0, i1);
-    const V2 c = v2_set(static_cast<double>(i0), static_cast<double>(i1)) /
-                 v2_splat(static_cast<double>(kAtanSteps));
+    // i / 128 is exact, and so is the product by 1 / 128 that replaces it.
+    const V2 c = v2_set(static_cast<double>(i0), static_cast<double>(i1)) *
+                 v2_splat(1.0 / static_cast<double>(kAtanSteps));
     const V2 u = (a - c * b) / (b + c * a);
     const V2 u2 = u * u;
     const V2 p =
@@ -60,8 +52,8 @@ inline void v2_table_sincos(const Tables& tables, V2 theta, V2& c, V2& s) {
     idx = v2_min(idx, v2_splat(static_cast<double>(tables.n / 2)));
     std::int32_t e0, e1;
     v2_trunc_ints(idx, e0, e1);
-    const V2 angle = v2_splat(kTwoPi) * v2_set(static_cast<double>(e0), static_cast<double>(e1)) /
-                     v2_splat(static_cast<double>(tables.n));
+    const V2 angle = v2_set(tables.angle[static_cast<std::size_t>(e0)],
+                            tables.angle[static_cast<std::size_t>(e1)]);
     const V2 r = a - angle;
     const V2 r2 = r * r;
     // cos r - 1 and sin r as table_sincos takes them (-r2 * ... is exact).
@@ -87,34 +79,69 @@ void window_run(double* frame, const double* src, const double* hann, std::int64
     for (; k < count; ++k) frame[k] = src[k] * hann[k];
 }
 
-void analyse_bins(const Tables& tables, const double* frame, double* prev_phase, double* mag,
-                  double* dphase) {
+namespace {
+
+// Phases (cycles) of bins k and k + 1 of a spectrum.
+[[gnu::always_inline]] inline V2 phase_pair(const Tables& tables, const double* frame,
+                                              std::int32_t k) {
     const V2 zero = v2_splat(0.0);
     const V2 inf = v2_splat(HUGE_VAL);
-    std::int32_t k = 1;
-    for (; k + 1 < kHalf; k += 2) {
+    const V2 c = v2_load(frame + k);
+    const V2 s = v2_swap(v2_load(frame + kN - k - 1));  // S(k), S(k + 1)
+    const V2 ac = v2_abs(c);
+    const V2 as = v2_abs(s);
+    const V2 ok = v2_and(v2_and(v2_gt(ac, zero), v2_gt(as, zero)),
+                         v2_and(v2_lt(ac, inf), v2_lt(as, inf)));
+    if (v2_mask(ok) == 3) return v2_table_atan2(tables, s, c) * v2_splat(0.5) / v2_splat(kPhasePi);
+    return v2_set(table_atan2(tables, v2_lane0(s), v2_lane0(c)) * 0.5 / kPhasePi,
+                  table_atan2(tables, v2_lane1(s), v2_lane1(c)) * 0.5 / kPhasePi);
+}
+
+inline double phase_one(const Tables& tables, const double* frame, std::int32_t k) {
+    return table_atan2(tables, frame[kN - k], frame[k]) * 0.5 / kPhasePi;
+}
+
+}  // namespace
+
+void analyse_magnitudes(const double* frame, double* mag) {
+    for (std::int32_t k = 1; k + 1 < kHalf; k += 2) {
         const V2 c = v2_load(frame + k);
-        const V2 s = v2_swap(v2_load(frame + kN - k - 1));  // S(k), S(k + 1)
-        const V2 ac = v2_abs(c);
-        const V2 as = v2_abs(s);
-        const V2 ok = v2_and(v2_and(v2_gt(ac, zero), v2_gt(as, zero)),
-                             v2_and(v2_lt(ac, inf), v2_lt(as, inf)));
-        V2 phi;
-        if (v2_mask(ok) == 3) {
-            phi = v2_table_atan2(tables, s, c) * v2_splat(0.5) / v2_splat(kPhasePi);
-        } else {
-            phi = v2_set(table_atan2(tables, v2_lane0(s), v2_lane0(c)) * 0.5 / kPhasePi,
-                         table_atan2(tables, v2_lane1(s), v2_lane1(c)) * 0.5 / kPhasePi);
-        }
-        v2_store(dphase + k, v2_wrap_cycles(phi - v2_load(prev_phase + k)));
-        v2_store(prev_phase + k, phi);
+        const V2 s = v2_swap(v2_load(frame + kN - k - 1));
         v2_store(mag + k, v2_sqrt(s * s + c * c));
     }
-    for (; k < kHalf; ++k) {
-        analyse_one(tables, frame[k], frame[kN - k], prev_phase[k], mag[k], dphase[k]);
-    }
+    const double c = frame[kHalf - 1];
+    const double s = frame[kHalf + 1];
+    mag[kHalf - 1] = std::sqrt(s * s + c * c);
     mag[0] = std::fabs(frame[0]);
     mag[kHalf] = std::fabs(frame[kHalf]);
+}
+
+void spectrum_phases(const Tables& tables, const double* frame, std::int32_t from,
+                     std::int32_t to, double* phi) {
+    std::int32_t k = from;
+    for (; k + 1 < to; k += 2) v2_store(phi + k, phase_pair(tables, frame, k));
+    for (; k < to; ++k) phi[k] = phase_one(tables, frame, k);
+}
+
+void advance_phases(const Tables& tables, const double* frame, std::int32_t upto,
+                    double* prev_phase, double* dphase) {
+    std::int32_t k = 1;
+    for (; k + 1 < upto; k += 2) {
+        const V2 phi = phase_pair(tables, frame, k);
+        v2_store(dphase + k, v2_wrap_cycles(phi - v2_load(prev_phase + k)));
+        v2_store(prev_phase + k, phi);
+    }
+    for (; k < upto; ++k) {
+        const double phi = phase_one(tables, frame, k);
+        dphase[k] = wrap_cycles(phi - prev_phase[k]);
+        prev_phase[k] = phi;
+    }
+}
+
+void analyse_bins(const Tables& tables, const double* frame, double* prev_phase, double* mag,
+                  double* dphase) {
+    analyse_magnitudes(frame, mag);
+    advance_phases(tables, frame, kHalf, prev_phase, dphase);
     dphase[0] = 0.0;
     dphase[kHalf] = 0.0;
 }

@@ -18,6 +18,20 @@ namespace kelmotra {
 // overlap.
 void window_run(double* frame, const double* src, const double* hann, std::int64_t count);
 
+// The pieces of analyse_bins, for a hop that needs the phases of only its
+// lower bins. frame: a spectrum (kFrameSize doubles in the layout of
+// rdft_forward).
+//   analyse_magnitudes: mag[k] of bins 0..512, as analyse_bins gives them.
+//   spectrum_phases: phi[k] = table_atan2(S(k), C(k)) * 0.5 / kPhasePi
+//     (cycles) for from <= k < to (1 <= from, to <= 512).
+//   advance_phases: dphase[k] and prev_phase[k] as analyse_bins gives them,
+//     for 1 <= k < upto (upto <= 512); the other bins are left alone.
+void analyse_magnitudes(const double* frame, double* mag);
+void spectrum_phases(const Tables& tables, const double* frame, std::int32_t from,
+                     std::int32_t to, double* phi);
+void advance_phases(const Tables& tables, const double* frame, std::int32_t upto,
+                    double* prev_phase, double* dphase);
+
 // Magnitudes and phase advances of the spectrum in frame (kFrameSize
 // doubles in the layout of rdft_forward), bins 1..511:
 //   phi = table_atan2(S(k), C(k)) * 0.5 / kPhasePi          (cycles)

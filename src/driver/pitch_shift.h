@@ -131,6 +131,20 @@ double envelope_at(const double* mag, std::int32_t j, double L, const double* ke
 void shift_spectrum(const double* mag, const double* dphase, double L, double h, double gf,
                     bool no_envelope, double* newmag, double* newdph);
 
+// Bins 1 .. n-1 are the only ones whose phase advance (dphase) the shift
+// with ratio h reads (L in bins): for h > 1 the bin k of harmonic
+// m = floor(k / L + 0.5) lands at t >= k + (h - 1) L (k / L - 0.5) - 0.5,
+// past bin 511 once k > (511.5 + (h - 1) L / 2) / h, and the scatter reads
+// no bin whose target lies past 511. The bound keeps three bins to spare for
+// rounding (and one for the pair the scatter loads last). Any other h (h <= 1
+// reads every bin, NaN) gives 512.
+inline std::int32_t shift_phase_bins(double L, double h) {
+    if (!(h > 1.0)) return kHalfFrame;
+    const double bound = (511.5 + (h - 1.0) * L * 0.5) / h + 3.0;
+    if (!(bound < kHalfFrame - 1)) return kHalfFrame;
+    return bound >= 0.0 ? static_cast<std::int32_t>(bound) + 2 : 2;
+}
+
 // The hop correction of the phase advances (bins 1..511, each by
 // corrected_advance with its harmonic m = floor(k / L + 0.5)), then
 // spectral_envelope, then shift_spectrum, with the same results, but

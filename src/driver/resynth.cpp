@@ -60,6 +60,8 @@ HopWork make_hop_work() {
 HopState make_hop_state() {
     HopState s;
     s.prev_phase.assign(kN, 0.0);
+    s.prev_spectrum.assign(kN, 0.0);
+    s.phases_current = kHalf;
     s.out_phase.assign(kN, 0.0);
     s.prev_pos = -1;
     return s;
@@ -144,14 +146,30 @@ void render_hop(const LoopSetup& setup, std::int32_t hop, HopState& state, HopWo
     const std::int64_t ap = static_cast<std::int64_t>(hop) * kHop;
     const HopPitch hp = hop_pitch(setup, static_cast<double>(ap));
 
+    work.frame.swap(state.prev_spectrum);  // keeps the last hop's spectrum
     read_frame(*setup.wave, setup.clean, tables.hann.data(), hp.p, work.frame.data());
     rdft_forward(kFrameSize, work.frame.data(), tables.twiddle.data());
-    analyse_bins(tables, work.frame.data(), state.prev_phase.data(), work.mag.data(),
-                 work.dphase.data());
 
     const std::int64_t prev = state.prev_pos;
     state.prev_pos = hp.p;
-    if (!hp.valid) return;  // no usable pitch ratio: this hop adds nothing
+    if (!hp.valid) {  // no usable pitch ratio: this hop adds nothing
+        state.phases_current = 1;
+        return;
+    }
+
+    // Phases only of the bins the shift reads (the lower half or so for a
+    // shift up), as analyse_bins gives them: a bin whose stored phase is
+    // older than the last hop first takes that hop's phase from its spectrum.
+    const std::int32_t upto = shift_phase_bins(hp.L, hp.h);
+    if (state.phases_current < upto) {
+        spectrum_phases(tables, state.prev_spectrum.data(), std::max(state.phases_current, 1),
+                        upto, state.prev_phase.data());
+    }
+    analyse_magnitudes(work.frame.data(), work.mag.data());
+    advance_phases(tables, work.frame.data(), upto, state.prev_phase.data(), work.dphase.data());
+    work.dphase[0] = 0.0;
+    work.dphase[kHalf] = 0.0;
+    state.phases_current = upto;
 
     // The hop correction (when the input did not move 256 frames since the
     // last hop), the envelope and the shift, computing only what the shift

@@ -32,7 +32,8 @@ inline constexpr double kOverlapGain = 0.00146484375; // 3 / 2048, overlap-add s
 inline constexpr double kFarPosition = 1.0e12;
 
 // Per-hop work arrays, each kFrameSize doubles, sized once and reused every
-// hop (their contents do not carry from one hop to the next).
+// hop (their contents do not carry from one hop to the next, but for frame,
+// which is swapped with HopState::prev_spectrum).
 struct HopWork {
     std::vector<double> frame;   // windowed input, then its spectrum
     std::vector<double> mag;     // bins 0..512 magnitudes; upper half: the envelope
@@ -45,7 +46,12 @@ struct HopWork {
 
 // Loop state carried from hop to hop.
 struct HopState {
-    std::vector<double> prev_phase;  // kFrameSize: analysis phase of each bin last hop, cycles
+    std::vector<double> prev_phase;  // kFrameSize: analysis phase of each bin, cycles: of the
+                                     // last hop's spectrum for bins 1 .. phases_current - 1,
+                                     // of an earlier one for the others
+    std::vector<double> prev_spectrum;  // kFrameSize: the last hop's spectrum (it and
+                                        // HopWork::frame trade places every hop)
+    std::int32_t phases_current = kFrameSize / 2;  // all bins before the first hop (phase 0)
     std::vector<double> out_phase;   // kFrameSize: running synthesis phase, cycles in [-0.5, 0.5)
     std::int64_t prev_pos = -1;      // integer input position of the previous hop (input
                                      // frames); -1 means none, as does a real position of -1

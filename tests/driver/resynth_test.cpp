@@ -347,6 +347,32 @@ TEST(HopCorrection, AppliedOnlyWhenTheInputDidNotMove256) {
     EXPECT_NE(hop_with_prev(1024 - 300), none);
 }
 
+// The loop takes the phases of only the bins the shift reads, and a stored
+// phase older than the last hop again from that hop's spectrum: the same
+// numbers as taking every one afresh, whatever the pitch does from hop to
+// hop (up, down, unusable).
+TEST(Resynthesize, PhasesOnlyWhereTheShiftReadsGiveTheSameNumbers) {
+    const WaveData wave = mono_wave(harmonic_tone(200, 20000));
+    const FreqList list = constant_list(200, 80);
+    ResamplerArgs args = quiet_args(kNaN);  // track entries 0: unusable hops
+    args.track = {440, 300, 1000, 150, 0, 0, 230, 880, 600, 0, 500, 2000, 210, 470, 90, 700, 650};
+    args.track_count = static_cast<std::int32_t>(args.track.size()) - 1;
+    args.bend_step = 256;
+    const TimingPlan plan = straight_plan(256 * 16);
+    const Tables tables = build_tables();
+    const LoopSetup setup = make_loop_setup(args, plan, wave, list, tables);
+    HopWork work = make_hop_work(), work_all = make_hop_work();
+    HopState state = make_hop_state(), state_all = make_hop_state();
+    std::vector<double> out(256 * 16 + 1024, 0.0), want = out;
+    for (int hop = 0; hop < 16; ++hop) {
+        render_hop(setup, hop, state, work, out.data());
+        state_all.phases_current = 1;  // no stored phase counts as the last hop's
+        render_hop(setup, hop, state_all, work_all, want.data());
+    }
+    EXPECT_EQ(out, want);
+    EXPECT_FALSE(all_zero(out));
+}
+
 // --- per-hop pitches ----------------------------------------------------------
 
 TEST(HopPitch, ModulationSetsHowMuchSourceMovementSurvives) {
