@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string_view>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -257,6 +258,26 @@ double monotonic_seconds() {
 }
 
 int edition_bits() { return sizeof(void*) == 8 ? 64 : 86; }
+
+bool numeric_locale_is_c(const char* lc_all, const char* lc_numeric, const char* lang) {
+    const char* name = "C";
+    for (const char* v : {lc_all, lc_numeric, lang}) {
+        if (v && v[0]) {
+            name = v;
+            break;
+        }
+    }
+    const std::string_view n(name);
+    return n == "C" || n == "POSIX" || n.substr(0, 2) == "C.";
+}
+
+void use_environment_numeric_locale() {
+#ifndef _WIN32
+    if (numeric_locale_is_c(std::getenv("LC_ALL"), std::getenv("LC_NUMERIC"), std::getenv("LANG")))
+        return;
+#endif
+    std::setlocale(LC_NUMERIC, "");
+}
 
 char locale_decimal_point() {
     const std::lconv* lc = std::localeconv();

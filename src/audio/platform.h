@@ -77,4 +77,16 @@ int edition_bits();
 // The decimal separator of the current C locale ('.' or ',', say).
 char locale_decimal_point();
 
+// True when the environment's numeric locale is the C locale's: the name
+// that LC_ALL, else LC_NUMERIC, else LANG gives (the first one set and not
+// empty; none: "C") is "C", "POSIX" or a "C." variant such as C.UTF-8.
+// Arguments: the variables' values, nullptr where unset.
+bool numeric_locale_is_c(const char* lc_all, const char* lc_numeric, const char* lang);
+
+// Sets the numeric category of the C locale from the environment. Where
+// that names the C locale the call is skipped: a process starts in it, and
+// loading the locale files costs a short note about a quarter of a
+// millisecond.
+void use_environment_numeric_locale();
+
 }  // namespace kelmotra

@@ -1,6 +1,5 @@
 #include "driver/run.h"
 
-#include <clocale>
 #include <cstdio>
 #include <optional>
 
@@ -65,7 +64,7 @@ int run_resampler(const std::vector<CmdArg>& argv, const AnalysisOptions& analys
     // spares loading every other category at each note.
     ResamplerArgs args;
     parse_early_args(argv, args);
-    std::setlocale(LC_NUMERIC, "");
+    use_environment_numeric_locale();
     if (argv.size() <= 1) {
         std::printf("kelmotra! 001 for x%d\n", edition_bits());
         return 0;

@@ -243,4 +243,22 @@ TEST(Platform, DecimalPointFollowsTheLocale) {
     std::setlocale(LC_NUMERIC, saved.c_str());
 }
 
+TEST(Platform, NumericLocaleNameFollowsThePrecedenceOfTheVariables) {
+    struct Case {
+        const char *all, *numeric, *lang;
+        bool c;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, nullptr, true},       {"", "", "", true},
+        {nullptr, nullptr, "C.UTF-8", true},     {nullptr, nullptr, "POSIX", true},
+        {nullptr, nullptr, "de_DE.UTF-8", false}, {nullptr, "C", "de_DE.UTF-8", true},
+        {"de_DE.UTF-8", "C", "C", false},        {"C", "de_DE.UTF-8", nullptr, true},
+        {"", "fr_FR", "C", false},               {nullptr, nullptr, "Catalan", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(kelmotra::numeric_locale_is_c(c.all, c.numeric, c.lang), c.c)
+            << (c.all ? c.all : "-") << " " << (c.numeric ? c.numeric : "-") << " " << (c.lang ? c.lang : "-");
+    }
+}
+
 }  // namespace
