@@ -16,10 +16,14 @@ which=${KELMOTRA_CHECK:-both}
 status=0
 run_suite() {
   local dir=$1; shift
+  local t0=$SECONDS
   cmake -S "$root" -B "$dir" "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
+  echo "   (built in $((SECONDS - t0)) s)"
+  t0=$SECONDS
   # The tests themselves run one at a time per core; each is short.
   (cd "$dir" && ctest --output-on-failure -j"$jobs") || status=1
+  echo "   (tests ran $((SECONDS - t0)) s)"
 }
 
 if [ "$which" = both ] || [ "$which" = release ]; then
