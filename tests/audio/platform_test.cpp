@@ -189,7 +189,7 @@ TEST(Platform, FailedAtomicWriteChangesNothing) {
 TEST(Platform, WriteStdoutSendsTheBytesUnchanged) {
     const Bytes data = {'R', 0, '\n', '\r', 0xFF, 0x1A, '\n'};
     std::fflush(stdout);
-    std::FILE* tmp = std::tmpfile();
+    std::FILE* tmp = testsupport::temp_stream();
     const int saved = ::dup(1);
     ::dup2(::fileno(tmp), 1);
     const bool ok = kelmotra::write_stdout(data.data(), data.size());

@@ -33,7 +33,7 @@ constexpr int kPad = 2048;
 
 // An error stream whose text can be read back.
 struct ErrText {
-    std::FILE* f = std::tmpfile();
+    std::FILE* f = testsupport::temp_stream();
     ErrText() = default;
     ErrText(const ErrText&) = delete;
     ErrText& operator=(const ErrText&) = delete;

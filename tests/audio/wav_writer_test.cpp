@@ -77,7 +77,7 @@ std::vector<std::string> folder_names(const std::string& dir) {
 template <typename F>
 Bytes capture_stdout(F fn) {
     std::fflush(stdout);
-    std::FILE* tmp = std::tmpfile();
+    std::FILE* tmp = testsupport::temp_stream();
     const int saved = ::dup(1);
     ::dup2(::fileno(tmp), 1);
     fn();

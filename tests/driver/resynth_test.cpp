@@ -115,7 +115,7 @@ TEST(Resynthesize, ElapsedTimeLineOnlyWhenVerbose) {
     for (bool verbose : {true, false}) {
         ResamplerArgs args = quiet_args(200);
         args.verbose = verbose;
-        std::FILE* log = std::tmpfile();
+        std::FILE* log = testsupport::temp_stream();
         ASSERT_NE(log, nullptr);
         std::vector<double> out(1024 + 1024, 0.0);
         resynthesize(args, straight_plan(1024), wave, list, tables, out, log);

@@ -22,7 +22,7 @@ TimingPlan plan(ResamplerArgs args, std::uint32_t rate, std::int32_t ssize, std:
         args.verbose = false;
         return plan_timing(args, rate, ssize, nullptr);
     }
-    std::FILE* f = std::tmpfile();
+    std::FILE* f = testsupport::temp_stream();
     EXPECT_NE(f, nullptr);
     const TimingPlan p = plan_timing(args, rate, ssize, f);
     *log = stream_text(f);
@@ -249,7 +249,7 @@ TEST(TimingPlan, CaseCWithRoomLeavesTheSegmentsAlone) {
 TEST(TimingPlan, DiagnosticsOnlyWhenVerbose) {
     ResamplerArgs a = note(0.0, 1000);
     a.verbose = false;
-    std::FILE* f = std::tmpfile();
+    std::FILE* f = testsupport::temp_stream();
     ASSERT_NE(f, nullptr);
     plan_timing(a, 44100, 5000, f);
     EXPECT_EQ(stream_text(f), "");

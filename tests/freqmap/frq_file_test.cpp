@@ -279,7 +279,7 @@ TEST(FrqFile, SaveAndLoadRoundTrip) {
     const std::string wav = dir + "/voice.wav";
     write_bytes(wav, testsupport::wav16_mono(44100, std::vector<double>(100, 0.0)));
     const FreqList list = sample_list();
-    std::FILE* notice = std::tmpfile();
+    std::FILE* notice = testsupport::temp_stream();
     ASSERT_NE(notice, nullptr);
 
     EXPECT_EQ(frq_save(P(wav), &list, notice), 1);
@@ -321,7 +321,7 @@ TEST(FrqFile, SaveReplacesAWritableMapAtomically) {
 TEST(FrqFile, MissingMapIsReportedOnTheNoticeStream) {
     const std::string dir = scratch_dir("frq_missing");
     write_bytes(dir + "/voice.wav", testsupport::wav16_mono(44100, std::vector<double>(10, 0.0)));
-    std::FILE* notice = std::tmpfile();
+    std::FILE* notice = testsupport::temp_stream();
     ASSERT_NE(notice, nullptr);
     EXPECT_FALSE(frq_load(P(dir + "/voice.wav"), notice).has_value());
     EXPECT_EQ(stream_text(notice), "FRQ-Datei hat nicht gefunden.\n");
@@ -338,7 +338,7 @@ TEST(FrqFile, AFrqPathIsLoadedItselfWithoutTheTests) {
     ::chmod((dir + "/voice.frq").c_str(), 0444);
     set_mtime(dir + "/voice.frq", std::chrono::seconds(-3600));
 
-    std::FILE* notice = std::tmpfile();
+    std::FILE* notice = testsupport::temp_stream();
     ASSERT_NE(notice, nullptr);
     const auto back = frq_load(P(dir + "/voice.frq"), notice);
     ASSERT_TRUE(back.has_value());
@@ -376,7 +376,7 @@ TEST(FrqFile, ReadOnlyMapOlderThanItsSampleIsRefused) {
         fs::permissions(frq, c.mode, fs::perm_options::replace);
         set_mtime(frq, std::chrono::seconds(-100));
         set_mtime(wav, std::chrono::seconds(c.wav_newer ? -10 : -1000));
-        std::FILE* notice = std::tmpfile();
+        std::FILE* notice = testsupport::temp_stream();
         ASSERT_NE(notice, nullptr);
         const auto got = frq_load(P(wav), notice);
         EXPECT_EQ(got.has_value(), c.loads) << c.what;
@@ -418,7 +418,7 @@ TEST(FrqFile, LoadRefusesDamagedAndUnreadableMaps) {
     // A folder in the map's place: found, but not readable as a file.
     fs::remove(frq);
     fs::create_directory(frq);
-    std::FILE* notice = std::tmpfile();
+    std::FILE* notice = testsupport::temp_stream();
     ASSERT_NE(notice, nullptr);
     EXPECT_FALSE(frq_load(P(wav), notice).has_value());
     EXPECT_EQ(stream_text(notice), "");
@@ -438,7 +438,7 @@ TEST(FrqFile, LoadRefusesDamagedAndUnreadableMaps) {
 
 TEST(FrqFile, SaveWithoutAListSaysSo) {
     const std::string dir = scratch_dir("frq_null");
-    std::FILE* notice = std::tmpfile();
+    std::FILE* notice = testsupport::temp_stream();
     ASSERT_NE(notice, nullptr);
     EXPECT_EQ(frq_save(P(dir + "/v.wav"), nullptr, notice), 0);
     EXPECT_EQ(stream_text(notice), "FreqList ist Null.\n");
@@ -477,7 +477,7 @@ TEST(FrqFile, SaveLeavesProtectedFilesAlone) {
 
 TEST(FrqFile, SaveFailuresReturnZeroQuietly) {
     const std::string dir = scratch_dir("frq_save_fail");
-    std::FILE* notice = std::tmpfile();
+    std::FILE* notice = testsupport::temp_stream();
     ASSERT_NE(notice, nullptr);
     const FreqList list = sample_list();
     // No such folder.

@@ -92,7 +92,7 @@ Analysis analyse(const std::vector<double>& s16, std::int32_t rate, SampleCoding
     const int bytes = coding_bytes(coding);
     const auto D = static_cast<std::int32_t>(s16.size()) * channels * bytes;
     const AnalysisWindow win = analysis_window(static_cast<std::uint32_t>(rate));
-    std::FILE* f = std::tmpfile();
+    std::FILE* f = testsupport::temp_stream();
     Analysis run;
     run.list = analysePitch(data.data(), data.size(), D, bytes * 8, channels, channels * bytes, rate, win.N,
                             win.Step, 0, 0, coding == SampleCoding::F32 ? 3 : 1, f);
@@ -326,7 +326,7 @@ TEST(AnalysePitch, RefusesArgumentsItCannotServe) {
         {"step 0", size, 32000, 16, 1, 2, 44100, 1024, 0, 1},
     };
     for (const auto& r : rows) {
-        std::FILE* f = std::tmpfile();
+        std::FILE* f = testsupport::temp_stream();
         EXPECT_FALSE(analysePitch(data.data(), r.size, r.D, r.B, r.Ch, r.A, r.R, r.N, r.Step, 0, 0, r.tag, f))
             << r.what;
         EXPECT_EQ(std::ftell(f), 0L) << r.what;
@@ -500,7 +500,7 @@ TEST(AnalyseWave, BundledVoiceSampleIsFoundAt220Hz) {
     const std::string dir = testsupport::scratch_dir("analysis_voice");
     const std::string wav = dir + "/voice.wav";
     testsupport::write_bytes(wav, testsupport::read_bytes(testsupport::voice_sample()));
-    std::FILE* progress = std::tmpfile();
+    std::FILE* progress = testsupport::temp_stream();
     const std::optional<FreqList> list =
         analyseWave(path_from_utf8(wav), progress, nullptr, AnalysisOptions{AnalysisMethod::Classic});
     std::fclose(progress);
@@ -537,7 +537,7 @@ TEST(AnalyseWave, NothingUsableWritesNoFrqFile) {
     for (const auto& r : rows) {
         const std::string wav = dir + "/" + r.name;
         testsupport::write_bytes(wav, r.file);
-        std::FILE* progress = std::tmpfile();
+        std::FILE* progress = testsupport::temp_stream();
         EXPECT_FALSE(analyseWave(path_from_utf8(wav), progress, nullptr)) << r.name;
         std::fclose(progress);
         std::string frq = wav;

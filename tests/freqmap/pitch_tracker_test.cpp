@@ -165,7 +165,7 @@ TEST(PitchTracker, KeepsTheClassicLayoutAndPrintsOnlyItsSetUp) {
     // rate; only the frequencies (and so the average) differ.
     for (double rate : {8000.0, 22050.0, 44100.0, 96000.0}) {
         std::vector<double> x = sing(0.5, [](double) { return 220.0; });
-        std::FILE* progress = std::tmpfile();
+        std::FILE* progress = testsupport::temp_stream();
         const std::optional<FreqList> robust = track(x, rate, AnalysisMethod::Robust, progress);
         const std::optional<FreqList> classic = track(x, rate, AnalysisMethod::Classic);
         const std::string said = testsupport::stream_text(progress);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pitchcodec/pitch_bend.h"
+#include "support/test_support.h"
 
 namespace codectest {
 
@@ -32,7 +33,7 @@ inline kelmotra::PitchBend curve(std::initializer_list<int> v) { return kelmotra
 
 // Runs f with a scratch stream for messages and returns what it printed.
 inline std::string captured(const std::function<void(std::FILE*)>& f) {
-    std::FILE* file = std::tmpfile();
+    std::FILE* file = testsupport::temp_stream();
     f(file);
     std::rewind(file);
     std::string text;

@@ -1,6 +1,9 @@
 #include "support/test_support.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -20,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -405,6 +409,28 @@ double estimate_pitch(const std::vector<double>& x, std::size_t from, std::size_
     double denom = a - 2 * b + c;
     double shift = denom != 0 ? 0.5 * (a - c) / denom : 0.0;
     return rate / (pick + shift);
+}
+
+std::FILE* temp_stream() {
+#ifdef _WIN32
+    wchar_t dir[MAX_PATH + 1];
+    const DWORD len = GetTempPathW(MAX_PATH + 1, dir);
+    const std::wstring folder = len > 0 && len <= MAX_PATH ? std::wstring(dir, len) : std::wstring(L".\\");
+    std::random_device rd;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring name = folder + L"kmt-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(rd()) + L".tmp";
+        const int fd = _wopen(name.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_TEMPORARY,
+                              _S_IREAD | _S_IWRITE);
+        if (fd < 0) continue;
+        if (std::FILE* f = _wfdopen(fd, L"w+b")) return f;
+        _close(fd);
+    }
+#else
+    if (std::FILE* f = std::tmpfile()) return f;
+#endif
+    std::fprintf(stderr, "temp_stream: no temporary file could be created\n");
+    std::abort();
 }
 
 std::string stream_text(std::FILE* f) {

@@ -65,7 +65,15 @@ std::string voice_sample();
 double estimate_pitch(const std::vector<double>& x, std::size_t from, std::size_t len,
                       double rate, double min_hz, double max_hz);
 
-// Everything written so far to a stream opened with tmpfile() (rewinds it).
+// A scratch stream for reading and writing, removed when closed: tmpfile()
+// on POSIX. On Windows tmpfile() creates its file in the root of the drive,
+// which users may not write and whose names collide between test processes
+// running at once; there the file is created exclusively under a unique name
+// in the temporary folder. Never null: the test program stops with a
+// message when no stream can be had. The caller closes it.
+std::FILE* temp_stream();
+
+// Everything written so far to a stream opened with temp_stream() (rewinds it).
 std::string stream_text(std::FILE* f);
 
 // Samples of a 16-bit mono WAV file's data chunk (after the 44-byte header).
