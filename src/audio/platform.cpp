@@ -158,13 +158,14 @@ std::optional<std::vector<std::uint8_t>> read_file(const PathString& path) {
     }
     bool failed = std::ferror(f) != 0;
     if (!failed && have == bytes.size()) {
-        std::uint8_t block[65536];
+        // Straight into the buffer, grown a block at a time (a block on the
+        // stack would cost fresh stack pages).
+        constexpr std::size_t kBlock = 65536;
         for (;;) {
-            const std::size_t n = std::fread(block, 1, sizeof block, f);
-            bytes.resize(have + n);
-            std::copy(block, block + n, bytes.begin() + static_cast<std::ptrdiff_t>(have));
+            bytes.resize(have + kBlock);
+            const std::size_t n = std::fread(bytes.data() + have, 1, kBlock, f);
             have += n;
-            if (n < sizeof block) break;
+            if (n < kBlock) break;
         }
         failed = std::ferror(f) != 0;
     }

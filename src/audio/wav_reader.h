@@ -45,6 +45,7 @@ struct WaveData {
     WaveFormat format;
     std::int32_t frames = 0;
     std::vector<double> samples;
+    bool all_finite = false;  // known to hold no NaN or infinity (integer samples); false: unknown
 };
 
 // The data chunk as stored, followed by zero padding.

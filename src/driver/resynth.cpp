@@ -79,6 +79,7 @@ LoopSetup make_loop_setup(const ResamplerArgs& args, const TimingPlan& plan, con
     s.fa = list.freq_avg / s.rho * args.modulation;
     s.gf = args.formant / s.rho;
     s.clean = true;
+    if (wave.all_finite) return s;
     for (double v : wave.samples) {
         if (!std::isfinite(v)) {
             s.clean = false;
