@@ -312,7 +312,7 @@ template <bool Interleaved>
 [[gnu::always_inline]] inline void merge_spectrum(std::int32_t m, const double* y, double* h,
                                                   const double* twiddle) {
     const std::int32_t n = 2 * m;
-    // H(c) = (re, im); H(c) and H(c + 1) from lanes 0 and 1 of v.
+    // H(c) = (re, im).
     auto put = [h, m](std::int32_t c, double re, double im) {
         if constexpr (Interleaved) {
             h[2 * c] = re;
@@ -322,11 +322,17 @@ template <bool Interleaved>
             h[m + c] = im;
         }
     };
-    auto put_pair = [h, m](std::int32_t c, CPair v) {
+    // H(c), H(c + 1) from lanes 0, 1 of lo and H(d), H(d - 1) from lanes 0,
+    // 1 of hi (d = m - c: the mirrored bins come in falling order).
+    auto put_pairs = [h, m](std::int32_t c, CPair lo, CPair hi) {
+        const std::int32_t d = m - c;
         if constexpr (Interleaved) {
-            store_interleaved(h, c, v);
+            store_interleaved(h, c, lo);
+            v2_store(h + 2 * (d - 1), v2_hi(hi.re, hi.im));
+            v2_store(h + 2 * d, v2_lo(hi.re, hi.im));
         } else {
-            store_split(h, m, c, v);
+            store_split(h, m, c, lo);
+            store_split(h, m, d - 1, {v2_swap(hi.re), v2_swap(hi.im)});
         }
     };
     const V2 half = v2_splat(0.5);
@@ -350,8 +356,7 @@ template <bool Interleaved>
         const CPair cg{v2_swap(v2_load(y + m - k - 1)), v2_load(y + m + k)};
         CPair hk, hm;
         bins(gk, cg, twiddle_pair(twiddle, k, 1), hk, hm);
-        put_pair(k, hk);
-        put_pair(m - k - 1, {v2_swap(hm.re), v2_swap(hm.im)});
+        put_pairs(k, hk, hm);
     }
     // k = m/2: A = 2 C, B = 2 S, so H = C + i S.
     put(m / 2, y[m / 2], y[n - m / 2]);
