@@ -175,30 +175,54 @@ void run_pass(const Io& io, std::int32_t radix, std::int32_t span, const double*
     }
 }
 
+// Radix 2 from span 1 and radix 4 from span 2 in one sweep, from a source
+// of m complex numbers held interleaved (re, im, re, im, ...) into a split
+// array: pass2 then pass4 with the same operations in the same order, but
+// the radix-2 butterflies are formed in registers just where the radix-4
+// butterflies read them, so their results never go through memory. A
+// complex number sits whole in one V2 for the radix-2 step (one operation
+// gives its real and imaginary parts), which needs no unpacking on load.
+//
+// Radix-4 butterfly j = 2q reads, in lanes 0 and 1, the sum and the
+// difference of complex numbers c and c + m/2, c = q + r m/8 (r = 0..3).
+template <std::int32_t M>
+[[gnu::always_inline]] inline void pass2_4(const double* src, double* dst, const double* twiddle) {
+    constexpr std::int32_t part = M / 4;
+    constexpr std::int32_t step = M / 4;  // entry of angle 2 pi / 8
+    const CPair w1 = twiddle_pair(twiddle, 0, step);
+    const CPair w2 = twiddle_pair(twiddle, 0, 2 * step);
+    const CPair w3 = twiddle_pair(twiddle, 0, 3 * step);
+    auto radix2 = [src](std::int32_t c) {
+        const V2 a = v2_load(src + 2 * c);
+        const V2 b = v2_load(src + 2 * (c + M / 2));
+        const V2 s = a + b;
+        const V2 d = a - b;
+        return CPair{v2_lo(s, d), v2_hi(s, d)};
+    };
+    for (std::int32_t q = 0; q < part / 2; ++q) {
+        const CPair a0 = radix2(q);
+        const CPair a1 = cmul(radix2(q + M / 8), w1);
+        const CPair a2 = cmul(radix2(q + 2 * (M / 8)), w2);
+        const CPair a3 = cmul(radix2(q + 3 * (M / 8)), w3);
+        const CPair s02 = a0 + a2;
+        const CPair d02 = a0 - a2;
+        const CPair s13 = a1 + a3;
+        const CPair d13 = i_diff(a1, a3);
+        store_split(dst, M, 8 * q, s02 + s13);
+        store_split(dst, M, 8 * q + 2, d02 + d13);
+        store_split(dst, M, 8 * q + 4, s02 - s13);
+        store_split(dst, M, 8 * q + 6, d02 - d13);
+    }
+}
+
 // The transform of the m complex numbers (m >= 8) in a into b, in an odd
 // number of passes between the two arrays: radix 4 where it can, radix 2 for
 // an odd number of bits and, where the count of passes would be even, for
 // one more. a is overwritten. a_interleaved: a holds the input interleaved
 // (the forward transform); b_interleaved: the result goes to b interleaved
 // (the inverse). Every other array is split.
-// The same passes for m = 512 (the hop loop's frames) with every count and
-// span a constant: radix 2 from span 1, then radix 4 from spans 2, 8, 32, 128.
-template <bool AInterleaved, bool BInterleaved>
-void complex_transform_512(double* a, double* b, const double* twiddle) {
-    constexpr std::int32_t m = 512;
-    pass2(PassIo<AInterleaved, false, m>{a, b, m}, 1, twiddle);
-    pass4(PassIo<false, false, m>{b, a, m}, 2, twiddle);
-    pass4(PassIo<false, false, m>{a, b, m}, 8, twiddle);
-    pass4(PassIo<false, false, m>{b, a, m}, 32, twiddle);
-    pass4(PassIo<false, BInterleaved, m>{a, b, m}, 128, twiddle);
-}
-
 void complex_transform(std::int32_t m, double* a, double* b, bool a_interleaved,
                        bool b_interleaved, const double* twiddle) {
-    if (m == 512) {
-        if (a_interleaved && !b_interleaved) return complex_transform_512<true, false>(a, b, twiddle);
-        if (!a_interleaved && b_interleaved) return complex_transform_512<false, true>(a, b, twiddle);
-    }
     std::int32_t bits = 0;
     while ((1 << bits) < m) ++bits;
     std::int32_t twos = bits % 2;
@@ -227,7 +251,6 @@ void complex_transform(std::int32_t m, double* a, double* b, bool a_interleaved,
     }
 }
 
-}  // namespace
 
 // With Z the transform of z[j] = x[2j] + i x[2j+1] (m = n/2 points), the
 // spectrum Y(k) = C(k) + i S(k) = sum_t x[t] w^{kt}, w = e^{2 pi i / n}, is
@@ -235,10 +258,10 @@ void complex_transform(std::int32_t m, double* a, double* b, bool a_interleaved,
 // O(k) = (Z(k) - conj Z(m-k)) / 2i are the transforms of the even and odd
 // samples; and Y(m-k) = conj(E(k) - w^k O(k)). Bins k and k + 1 go together
 // (with m-k and m-k-1), k = 2 .. m/2 - 1; bin 1 alone first.
-void packed_rdft_forward(std::int32_t n, double* x, const double* twiddle) {
-    alignas(16) double work[kPackedMaxSize];
-    const std::int32_t m = n / 2;
-    complex_transform(m, x, work, true, false, twiddle);
+// work: Z as a split array of m complex numbers; x: the n = 2m reals.
+[[gnu::always_inline]] inline void split_spectrum(std::int32_t m, const double* work, double* x,
+                                                  const double* twiddle) {
+    const std::int32_t n = 2 * m;
     const double* zr = work;
     const double* zi = work + m;
     x[0] = zr[0] + zi[0];
@@ -283,14 +306,37 @@ void packed_rdft_forward(std::int32_t n, double* x, const double* twiddle) {
 // z[j] = x[2j] + i x[2j+1] is the transform of H(k) = (A(k) + i B(k)) / 2
 // with A(k) = G(k) + conj G(m-k), B(k) = (G(k) - conj G(m-k)) w^k, and
 // H(m-k) = (conj A(k) + i conj B(k)) / 2.
-void packed_rdft_inverse(std::int32_t n, double* y, const double* twiddle) {
-    alignas(16) double work[kPackedMaxSize];
-    const std::int32_t m = n / 2;
-    double* hr = work;
-    double* hi = work + m;
+// y: the n = 2m reals; h: H, m complex numbers, interleaved (Interleaved)
+// or split.
+template <bool Interleaved>
+[[gnu::always_inline]] inline void merge_spectrum(std::int32_t m, const double* y, double* h,
+                                                  const double* twiddle) {
+    const std::int32_t n = 2 * m;
+    // H(c) = (re, im).
+    auto put = [h, m](std::int32_t c, double re, double im) {
+        if constexpr (Interleaved) {
+            h[2 * c] = re;
+            h[2 * c + 1] = im;
+        } else {
+            h[c] = re;
+            h[m + c] = im;
+        }
+    };
+    // H(c), H(c + 1) from lanes 0, 1 of lo and H(d), H(d - 1) from lanes 0,
+    // 1 of hi (d = m - c: the mirrored bins come in falling order).
+    auto put_pairs = [h, m](std::int32_t c, CPair lo, CPair hi) {
+        const std::int32_t d = m - c;
+        if constexpr (Interleaved) {
+            store_interleaved(h, c, lo);
+            v2_store(h + 2 * (d - 1), v2_hi(hi.re, hi.im));
+            v2_store(h + 2 * d, v2_lo(hi.re, hi.im));
+        } else {
+            store_split(h, m, c, lo);
+            store_split(h, m, d - 1, {v2_swap(hi.re), v2_swap(hi.im)});
+        }
+    };
     const V2 half = v2_splat(0.5);
-    hr[0] = (y[0] + y[m]) * 0.5;
-    hi[0] = (y[0] - y[m]) * 0.5;
+    put(0, (y[0] + y[m]) * 0.5, (y[0] - y[m]) * 0.5);
     // gk = G(k), cg = conj G(m-k); hk = H(k), hm = H(m-k).
     auto bins = [&](CPair gk, CPair cg, CPair w, CPair& hk, CPair& hm) {
         const CPair a = gk + cg;
@@ -302,25 +348,62 @@ void packed_rdft_inverse(std::int32_t n, double* y, const double* twiddle) {
         CPair hk, hm;
         bins({v2_splat(y[1]), v2_splat(-y[n - 1])}, {v2_splat(y[m - 1]), v2_splat(y[m + 1])},
              twiddle_pair(twiddle, 1, 0), hk, hm);
-        hr[1] = v2_lane0(hk.re);
-        hi[1] = v2_lane0(hk.im);
-        hr[m - 1] = v2_lane0(hm.re);
-        hi[m - 1] = v2_lane0(hm.im);
+        put(1, v2_lane0(hk.re), v2_lane0(hk.im));
+        put(m - 1, v2_lane0(hm.re), v2_lane0(hm.im));
     }
     for (std::int32_t k = 2; k < m / 2; k += 2) {
         const CPair gk{v2_load(y + k), v2_xor(v2_swap(v2_load(y + n - k - 1)), v2_splat(-0.0))};
         const CPair cg{v2_swap(v2_load(y + m - k - 1)), v2_load(y + m + k)};
         CPair hk, hm;
         bins(gk, cg, twiddle_pair(twiddle, k, 1), hk, hm);
-        v2_store(hr + k, hk.re);
-        v2_store(hi + k, hk.im);
-        v2_store(hr + m - k - 1, v2_swap(hm.re));
-        v2_store(hi + m - k - 1, v2_swap(hm.im));
+        put_pairs(k, hk, hm);
     }
     // k = m/2: A = 2 C, B = 2 S, so H = C + i S.
-    hr[m / 2] = y[m / 2];
-    hi[m / 2] = y[n - m / 2];
-    complex_transform(m, work, y, false, true, twiddle);
+    put(m / 2, y[m / 2], y[n - m / 2]);
+}
+
+// The frame size of the hop loop (n = 1024, m = 512) with every count and
+// span fixed at compile time, radix 2 and the first radix-4 pass fused
+// (pass2_4), and two work arrays, so that the frame is read once and written
+// once: x -> w1 -> w2 -> w1 -> w2 -> x forward, y -> w1 -> ... -> y inverse.
+constexpr std::int32_t kFrameM = 512;
+
+void forward_frame(double* x, const double* twiddle) {
+    constexpr std::int32_t m = kFrameM;
+    alignas(16) double w1[2 * m];
+    alignas(16) double w2[2 * m];
+    pass2_4<m>(x, w1, twiddle);
+    pass4(PassIo<false, false, m>{w1, w2, m}, 8, twiddle);
+    pass4(PassIo<false, false, m>{w2, w1, m}, 32, twiddle);
+    pass4(PassIo<false, false, m>{w1, w2, m}, 128, twiddle);
+    split_spectrum(m, w2, x, twiddle);
+}
+
+void inverse_frame(double* y, const double* twiddle) {
+    constexpr std::int32_t m = kFrameM;
+    alignas(16) double w1[2 * m];
+    alignas(16) double w2[2 * m];
+    merge_spectrum<true>(m, y, w1, twiddle);
+    pass2_4<m>(w1, w2, twiddle);
+    pass4(PassIo<false, false, m>{w2, w1, m}, 8, twiddle);
+    pass4(PassIo<false, false, m>{w1, w2, m}, 32, twiddle);
+    pass4(PassIo<false, true, m>{w2, y, m}, 128, twiddle);
+}
+
+}  // namespace
+
+void packed_rdft_forward(std::int32_t n, double* x, const double* twiddle) {
+    if (n == 2 * kFrameM) return forward_frame(x, twiddle);
+    alignas(16) double work[kPackedMaxSize];
+    complex_transform(n / 2, x, work, true, false, twiddle);
+    split_spectrum(n / 2, work, x, twiddle);
+}
+
+void packed_rdft_inverse(std::int32_t n, double* y, const double* twiddle) {
+    if (n == 2 * kFrameM) return inverse_frame(y, twiddle);
+    alignas(16) double work[kPackedMaxSize];
+    merge_spectrum<false>(n / 2, y, work, twiddle);
+    complex_transform(n / 2, work, y, false, true, twiddle);
 }
 
 }  // namespace kelmotra

@@ -10,7 +10,7 @@
 //
 // Both run in place on the caller's array of n doubles, read only the twiddle
 // table of the same n (Tables::twiddle), make no trigonometric call and
-// allocate nothing: a work area of n doubles lives on the stack.
+// allocate nothing: their work areas (32 KB at most) live on the stack.
 #pragma once
 
 #include <cstdint>
