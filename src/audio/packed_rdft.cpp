@@ -368,10 +368,8 @@ template <bool Interleaved>
 // once: x -> w1 -> w2 -> w1 -> w2 -> x forward, y -> w1 -> ... -> y inverse.
 constexpr std::int32_t kFrameM = 512;
 
-void forward_frame(double* x, const double* twiddle) {
+void forward_frame(double* x, const double* twiddle, double* w1, double* w2) {
     constexpr std::int32_t m = kFrameM;
-    alignas(16) double w1[2 * m];
-    alignas(16) double w2[2 * m];
     pass2_4<m>(x, w1, twiddle);
     pass4(PassIo<false, false, m>{w1, w2, m}, 8, twiddle);
     pass4(PassIo<false, false, m>{w2, w1, m}, 32, twiddle);
@@ -379,10 +377,8 @@ void forward_frame(double* x, const double* twiddle) {
     split_spectrum(m, w2, x, twiddle);
 }
 
-void inverse_frame(double* y, const double* twiddle) {
+void inverse_frame(double* y, const double* twiddle, double* w1, double* w2) {
     constexpr std::int32_t m = kFrameM;
-    alignas(16) double w1[2 * m];
-    alignas(16) double w2[2 * m];
     merge_spectrum<true>(m, y, w1, twiddle);
     pass2_4<m>(w1, w2, twiddle);
     pass4(PassIo<false, false, m>{w2, w1, m}, 8, twiddle);
@@ -390,20 +386,50 @@ void inverse_frame(double* y, const double* twiddle) {
     pass4(PassIo<false, true, m>{w2, y, m}, 128, twiddle);
 }
 
-}  // namespace
-
-void packed_rdft_forward(std::int32_t n, double* x, const double* twiddle) {
-    if (n == 2 * kFrameM) return forward_frame(x, twiddle);
-    alignas(16) double work[kPackedMaxSize];
+void forward_other(std::int32_t n, double* x, const double* twiddle, double* work) {
     complex_transform(n / 2, x, work, true, false, twiddle);
     split_spectrum(n / 2, work, x, twiddle);
 }
 
-void packed_rdft_inverse(std::int32_t n, double* y, const double* twiddle) {
-    if (n == 2 * kFrameM) return inverse_frame(y, twiddle);
-    alignas(16) double work[kPackedMaxSize];
+void inverse_other(std::int32_t n, double* y, const double* twiddle, double* work) {
     merge_spectrum<false>(n / 2, y, work, twiddle);
     complex_transform(n / 2, work, y, false, true, twiddle);
+}
+
+// Scratch on the stack, each size in a function of its own, so that a call
+// touches (and the stack probes fault in) only the pages its size needs.
+[[gnu::noinline]] void forward_on_stack(std::int32_t n, double* x, const double* twiddle) {
+    if (n == 2 * kFrameM) {
+        alignas(16) double w[packed_work_size(2 * kFrameM)];
+        forward_frame(x, twiddle, w, w + 2 * kFrameM);
+    } else {
+        alignas(16) double w[kPackedMaxSize];
+        forward_other(n, x, twiddle, w);
+    }
+}
+
+[[gnu::noinline]] void inverse_on_stack(std::int32_t n, double* y, const double* twiddle) {
+    if (n == 2 * kFrameM) {
+        alignas(16) double w[packed_work_size(2 * kFrameM)];
+        inverse_frame(y, twiddle, w, w + 2 * kFrameM);
+    } else {
+        alignas(16) double w[kPackedMaxSize];
+        inverse_other(n, y, twiddle, w);
+    }
+}
+
+}  // namespace
+
+void packed_rdft_forward(std::int32_t n, double* x, const double* twiddle, double* work) {
+    if (work == nullptr) return forward_on_stack(n, x, twiddle);
+    if (n == 2 * kFrameM) return forward_frame(x, twiddle, work, work + n);
+    forward_other(n, x, twiddle, work);
+}
+
+void packed_rdft_inverse(std::int32_t n, double* y, const double* twiddle, double* work) {
+    if (work == nullptr) return inverse_on_stack(n, y, twiddle);
+    if (n == 2 * kFrameM) return inverse_frame(y, twiddle, work, work + n);
+    inverse_other(n, y, twiddle, work);
 }
 
 }  // namespace kelmotra

@@ -10,7 +10,9 @@
 //
 // Both run in place on the caller's array of n doubles, read only the twiddle
 // table of the same n (Tables::twiddle), make no trigonometric call and
-// allocate nothing: their work areas (32 KB at most) live on the stack.
+// allocate nothing. Their scratch is the caller's work area when one is
+// given (a loop that runs them every hop keeps it with its other work
+// arrays), else on the stack (32 KB at most).
 #pragma once
 
 #include <cstdint>
@@ -21,10 +23,18 @@ namespace kelmotra {
 inline constexpr std::int32_t kPackedMinSize = 16;
 inline constexpr std::int32_t kPackedMaxSize = 4096;
 
-// x (n doubles) becomes its spectrum in the layout of rdft_forward.
-void packed_rdft_forward(std::int32_t n, double* x, const double* twiddle);
+// Doubles of scratch a work area for the transforms of n points holds.
+inline constexpr std::int32_t packed_work_size(std::int32_t n) { return 2 * n; }
 
-// y (n doubles in that layout) becomes the frame of rdft_inverse.
-void packed_rdft_inverse(std::int32_t n, double* y, const double* twiddle);
+// x (n doubles) becomes its spectrum in the layout of rdft_forward. work:
+// packed_work_size(n) doubles of scratch owned by the caller (contents on
+// entry and return of no meaning), or nullptr for scratch on the stack.
+void packed_rdft_forward(std::int32_t n, double* x, const double* twiddle,
+                         double* work = nullptr);
+
+// y (n doubles in that layout) becomes the frame of rdft_inverse. work as for
+// packed_rdft_forward.
+void packed_rdft_inverse(std::int32_t n, double* y, const double* twiddle,
+                         double* work = nullptr);
 
 }  // namespace kelmotra

@@ -119,17 +119,17 @@ Tables build_tables(std::int32_t n) {
 
 // Sizes from kPackedMinSize to kPackedMaxSize go through the complex
 // transform of half the length; the others take the radix-2 transform.
-void rdft_forward(std::int32_t n, double* x, const double* twiddle) {
+void rdft_forward(std::int32_t n, double* x, const double* twiddle, double* work) {
     if (n >= kPackedMinSize && n <= kPackedMaxSize) {
-        packed_rdft_forward(n, x, twiddle);
+        packed_rdft_forward(n, x, twiddle, work);
     } else {
         rdft_forward_radix2(n, x, twiddle);
     }
 }
 
-void rdft_inverse(std::int32_t n, double* y, const double* twiddle) {
+void rdft_inverse(std::int32_t n, double* y, const double* twiddle, double* work) {
     if (n >= kPackedMinSize && n <= kPackedMaxSize) {
-        packed_rdft_inverse(n, y, twiddle);
+        packed_rdft_inverse(n, y, twiddle, work);
     } else {
         rdft_inverse_radix2(n, y, twiddle);
     }

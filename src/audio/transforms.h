@@ -45,14 +45,16 @@ Tables build_tables(std::int32_t n = kFrameSize);
 
 // Forward transform of x (n doubles, read and overwritten in place) into the
 // layout above. twiddle: the 2n doubles of Tables::twiddle built for the same
-// n. No allocation, no trigonometric call.
-void rdft_forward(std::int32_t n, double* x, const double* twiddle);
+// n. work: nullptr, or 2n doubles of scratch owned by the caller (their
+// contents on entry and return mean nothing), which spares the stack. No
+// allocation, no trigonometric call.
+void rdft_forward(std::int32_t n, double* x, const double* twiddle, double* work = nullptr);
 
 // Inverse transform of y (n doubles in the layout above, overwritten in place)
 // into x[t] = y[0]/2 + y[n/2]/2 (-1)^t
 //            + sum_{k=1}^{n/2-1} (y[k] cos(2 pi k t / n) + y[n-k] sin(2 pi k t / n)).
-// twiddle as for rdft_forward.
-void rdft_inverse(std::int32_t n, double* y, const double* twiddle);
+// twiddle and work as for rdft_forward.
+void rdft_inverse(std::int32_t n, double* y, const double* twiddle, double* work = nullptr);
 
 // The radix-2 real transforms behind rdft_forward and rdft_inverse, for
 // every power-of-two n >= 2: the same layout and scaling, in place, no

@@ -41,6 +41,7 @@ struct HopWork {
     std::vector<double> newmag;  // re-pitched magnitudes
     std::vector<double> newdph;  // re-pitched phase advances, cycles
     std::vector<double> syn;     // synthesis spectrum, then the synthesised frame
+    std::vector<double> transform;  // 2 kFrameSize: scratch of the transforms
     EnvelopeWork envelope;       // scratch of the envelope sums
 };
 
