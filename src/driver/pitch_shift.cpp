@@ -31,20 +31,43 @@ double env_value(const EnvelopeSource& e, std::int32_t j) {
 // the bin whose envelope value the moved harmonic takes. 1 where no
 // correction applies. Every bin number is range-checked as a double before it
 // is converted, so huge or non-finite products are harmless.
+// Harmonic m's two envelope bins: true, with js (the input's) and jd (the
+// moved harmonic's), when both sums take the fast path of envelope_at (this
+// hop's kernel, every term inside 0..511); false where envelope_factor takes
+// any other branch.
+[[gnu::always_inline]] inline bool fast_sums(const EnvelopeSource& env, double m, double L,
+                                             double h, double gf, bool no_envelope,
+                                             std::int32_t& js, std::int32_t& jd) {
+    if (no_envelope || env.kernel == nullptr) return false;
+    const double src = floor_plus_half(m * L);
+    if (!(src >= 1.0 && src <= 512.0)) return false;
+    const double dst = floor_plus_half(m * h * L * gf);
+    if (!(dst >= 1.0 && dst <= 511.0)) return false;
+    js = static_cast<std::int32_t>(src);
+    jd = static_cast<std::int32_t>(dst);
+    return std::min(js, jd) - env.R >= 0 && std::max(js, jd) + env.R <= kHalfFrame - 1;
+}
+
+// env(jd) / env(js) from the pair of envelope sums (1 where env(js) is 0).
+inline double factor_from_sums(V2 sum, double L) {
+    const V2 e = sum / v2_splat(L);
+    const double es = v2_lane0(e);
+    if (es == 0.0) return 1.0;
+    return v2_lane1(e) / es;
+}
+
+// The envelope factor of harmonic m (a whole number, held as a double):
+// env(dst) / env(src), where src is the harmonic's bin in the input and dst
+// the bin whose envelope value the moved harmonic takes. 1 where no
+// correction applies. Every bin number is range-checked as a double before it
+// is converted, so huge or non-finite products are harmless.
 double envelope_factor(const EnvelopeSource& env, double m, double L, double h, double gf,
                        bool no_envelope) {
-    if (no_envelope) return 1.0;
-    const double src = floor_plus_half(m * L);
-    if (!(src >= 1.0 && src <= 512.0)) return 1.0;
-    const double dst = floor_plus_half(m * h * L * gf);
-    if (!(dst >= 1.0 && dst <= 511.0)) return 1.0;
-    const auto js = static_cast<std::int32_t>(src);
-    const auto jd = static_cast<std::int32_t>(dst);
-    const std::int32_t R = env.R;
-    if (env.kernel != nullptr && std::min(js, jd) - R >= 0 &&
-        std::max(js, jd) + R <= kHalfFrame - 1) {
+    std::int32_t js = 0, jd = 0;
+    if (fast_sums(env, m, L, h, gf, no_envelope, js, jd)) {
         // Both sums on the fast path of envelope_at, side by side: each lane
         // adds its terms in the same order, so the same two numbers.
+        const std::int32_t R = env.R;
         const double* k = env.kernel;
         const double* ms = env.mag + js;
         const double* md = env.mag + jd;
@@ -53,29 +76,73 @@ double envelope_factor(const EnvelopeSource& env, double m, double L, double h, 
             sum = sum + v2_splat(k[-i]) * v2_set(ms[i], md[i]);
         }
         for (std::int32_t i = 0; i <= R; ++i) sum = sum + v2_splat(k[i]) * v2_set(ms[i], md[i]);
-        const V2 e = sum / v2_splat(env.L);
-        const double es = v2_lane0(e);
-        if (es == 0.0) return 1.0;
-        return v2_lane1(e) / es;
+        return factor_from_sums(sum, env.L);
     }
-    const double es = env_value(env, js);
+    if (no_envelope) return 1.0;
+    const double src = floor_plus_half(m * L);
+    if (!(src >= 1.0 && src <= 512.0)) return 1.0;
+    const double dst = floor_plus_half(m * h * L * gf);
+    if (!(dst >= 1.0 && dst <= 511.0)) return 1.0;
+    const double es = env_value(env, static_cast<std::int32_t>(src));
     if (es == 0.0) return 1.0;
-    return env_value(env, jd) / es;
+    return env_value(env, static_cast<std::int32_t>(dst)) / es;
+}
+
+// The factors of harmonics m and m + 1, as envelope_factor gives them. Where
+// both take the fast path their sums run side by side: two chains of
+// additions that do not wait for each other, each in its own order.
+void envelope_factor_pair(const EnvelopeSource& env, double m, double L, double h, double gf,
+                          bool no_envelope, double& f0, double& f1) {
+    const double m1 = m + 1.0;
+    std::int32_t js0 = 0, jd0 = 0, js1 = 0, jd1 = 0;
+    if (!fast_sums(env, m, L, h, gf, no_envelope, js0, jd0) ||
+        !fast_sums(env, m1, L, h, gf, no_envelope, js1, jd1)) {
+        f0 = envelope_factor(env, m, L, h, gf, no_envelope);
+        f1 = envelope_factor(env, m1, L, h, gf, no_envelope);
+        return;
+    }
+    const std::int32_t R = env.R;
+    const double* k = env.kernel;
+    const double *ms0 = env.mag + js0, *md0 = env.mag + jd0;
+    const double *ms1 = env.mag + js1, *md1 = env.mag + jd1;
+    V2 sum0 = v2_splat(0.0);
+    V2 sum1 = v2_splat(0.0);
+    for (std::int32_t i = -R; i < 0; ++i) {
+        const V2 w = v2_splat(k[-i]);
+        sum0 = sum0 + w * v2_set(ms0[i], md0[i]);
+        sum1 = sum1 + w * v2_set(ms1[i], md1[i]);
+    }
+    for (std::int32_t i = 0; i <= R; ++i) {
+        const V2 w = v2_splat(k[i]);
+        sum0 = sum0 + w * v2_set(ms0[i], md0[i]);
+        sum1 = sum1 + w * v2_set(ms1[i], md1[i]);
+    }
+    f0 = factor_from_sums(sum0, env.L);
+    f1 = factor_from_sums(sum1, env.L);
 }
 
 // Harmonic numbers only grow along the bins, so the factor is computed once
-// per harmonic and reused for all its bins.
+// per harmonic and reused for all its bins; the next harmonic's is computed
+// with it and kept for when its bins come.
 struct FactorCache {
     double m = -1.0;
     double factor = 1.0;
+    bool has_next = false;  // next_factor holds harmonic m + 1's
+    double next_factor = 1.0;
 };
 
 double cached_factor(FactorCache& cache, const EnvelopeSource& env, double m, double L, double h,
                      double gf, bool no_envelope) {
-    if (m != cache.m) {
+    if (m == cache.m) return cache.factor;
+    if (cache.has_next && m == cache.m + 1.0) {
         cache.m = m;
-        cache.factor = envelope_factor(env, m, L, h, gf, no_envelope);
+        cache.factor = cache.next_factor;
+        cache.has_next = false;
+        return cache.factor;
     }
+    envelope_factor_pair(env, m, L, h, gf, no_envelope, cache.factor, cache.next_factor);
+    cache.m = m;
+    cache.has_next = true;
     return cache.factor;
 }
 
