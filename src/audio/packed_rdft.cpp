@@ -262,8 +262,11 @@ void complex_transform(std::int32_t m, double* a, double* b, bool a_interleaved,
 // samples; and Y(m-k) = conj(E(k) - w^k O(k)). Bins k and k + 1 go together
 // (with m-k and m-k-1), k = 2 .. m/2 - 1; bin 1 alone first.
 // work: Z as a split array of m complex numbers; x: the n = 2m reals.
+// pairs_from: the first k of the pairs (even); a caller that passes more
+// than 2 has done the bins below it itself.
 [[gnu::always_inline]] inline void split_spectrum(std::int32_t m, const double* work, double* x,
-                                                  const double* twiddle) {
+                                                  const double* twiddle,
+                                                  std::int32_t pairs_from = 2) {
     const std::int32_t n = 2 * m;
     const double* zr = work;
     const double* zi = work + m;
@@ -289,7 +292,7 @@ void complex_transform(std::int32_t m, double* a, double* b, bool a_interleaved,
         x[m - 1] = v2_lane0(ym.re);
         x[m + 1] = -v2_lane0(ym.im);
     }
-    for (std::int32_t k = 2; k < m / 2; k += 2) {
+    for (std::int32_t k = pairs_from; k < m / 2; k += 2) {
         const CPair zk{v2_load(zr + k), v2_load(zi + k)};
         const CPair zm{v2_swap(v2_load(zr + m - k - 1)), v2_swap(v2_load(zi + m - k - 1))};
         CPair yk, ym;
@@ -310,10 +313,11 @@ void complex_transform(std::int32_t m, double* a, double* b, bool a_interleaved,
 // with A(k) = G(k) + conj G(m-k), B(k) = (G(k) - conj G(m-k)) w^k, and
 // H(m-k) = (conj A(k) + i conj B(k)) / 2.
 // y: the n = 2m reals; h: H, m complex numbers, interleaved (Interleaved)
-// or split.
+// or split. pairs_from as for split_spectrum.
 template <bool Interleaved>
 [[gnu::always_inline]] inline void merge_spectrum(std::int32_t m, const double* y, double* h,
-                                                  const double* twiddle) {
+                                                  const double* twiddle,
+                                                  std::int32_t pairs_from = 2) {
     const std::int32_t n = 2 * m;
     // H(c) = (re, im).
     auto put = [h, m](std::int32_t c, double re, double im) {
@@ -354,7 +358,7 @@ template <bool Interleaved>
         put(1, v2_lane0(hk.re), v2_lane0(hk.im));
         put(m - 1, v2_lane0(hm.re), v2_lane0(hm.im));
     }
-    for (std::int32_t k = 2; k < m / 2; k += 2) {
+    for (std::int32_t k = pairs_from; k < m / 2; k += 2) {
         const CPair gk{v2_load(y + k), v2_xor(v2_swap(v2_load(y + n - k - 1)), v2_splat(-0.0))};
         const CPair cg{v2_swap(v2_load(y + m - k - 1)), v2_load(y + m + k)};
         CPair hk, hm;
@@ -396,7 +400,7 @@ void inverse_frame(double* y, const double* twiddle, double* w1, double* w2) {
 // The frame transforms four butterflies at a time where the CPU has AVX:
 // the passes above with each value made by the same operations in the same
 // order, so the results are the same bits; only the grouping into registers
-// differs. The spectrum steps are those above.
+// differs. The spectrum steps too, up to the last few bins.
 namespace avx {
 
 struct CQuad {
@@ -504,16 +508,70 @@ template <std::int32_t Span, bool DstInterleaved>
     }
 }
 
+// Lanes 3, 2, 1, 0.
+inline V4 reversed(V4 v) { return _mm256_permute_pd(_mm256_permute2f128_pd(v, v, 1), 5); }
+
+// The bins of split_spectrum and merge_spectrum four at a time, k = 2 .. 253
+// (kQuadsEnd); the bins from there on go two at a time as before.
+constexpr std::int32_t kQuadsEnd = 2 + (kFrameM / 2 - 2) / 4 * 4;
+
+[[gnu::always_inline]] inline void split_spectrum(const double* work, double* x,
+                                                  const double* twiddle) {
+    constexpr std::int32_t m = kFrameM;
+    constexpr std::int32_t n = 2 * m;
+    const double* zr = work;
+    const double* zi = work + m;
+    const V4 half = _mm256_set1_pd(0.5);
+    const V4 minus0 = _mm256_set1_pd(-0.0);
+    for (std::int32_t k = 2; k < kQuadsEnd; k += 4) {
+        const CQuad zk{v4_load(zr + k), v4_load(zi + k)};
+        const CQuad zm{reversed(v4_load(zr + m - k - 3)), reversed(v4_load(zi + m - k - 3))};
+        const CQuad e{(zk.re + zm.re) * half, (zk.im - zm.im) * half};
+        const CQuad d{(zk.re - zm.re) * half, (zk.im + zm.im) * half};
+        const CQuad o{d.im, _mm256_xor_pd(d.re, minus0)};
+        const CQuad q = cmul(o, twiddle_quad(twiddle, k, 1));
+        const CQuad yk = e + q;
+        const CQuad ym = e - q;
+        v4_store(x + k, yk.re);
+        v4_store(x + n - k - 3, reversed(yk.im));
+        v4_store(x + m - k - 3, reversed(ym.re));
+        v4_store(x + m + k, _mm256_xor_pd(ym.im, minus0));
+    }
+    kelmotra::split_spectrum(m, work, x, twiddle, kQuadsEnd);
+}
+
+[[gnu::always_inline]] inline void merge_spectrum(const double* y, double* h,
+                                                  const double* twiddle) {
+    constexpr std::int32_t m = kFrameM;
+    constexpr std::int32_t n = 2 * m;
+    const V4 half = _mm256_set1_pd(0.5);
+    const V4 minus0 = _mm256_set1_pd(-0.0);
+    for (std::int32_t k = 2; k < kQuadsEnd; k += 4) {
+        const CQuad gk{v4_load(y + k), _mm256_xor_pd(reversed(v4_load(y + n - k - 3)), minus0)};
+        const CQuad cg{reversed(v4_load(y + m - k - 3)), v4_load(y + m + k)};
+        const CQuad a = gk + cg;
+        const CQuad b = cmul(gk - cg, twiddle_quad(twiddle, k, 1));
+        const CQuad hk{(a.re - b.im) * half, (a.im + b.re) * half};
+        const CQuad hm{(a.re + b.im) * half, (b.re - a.im) * half};  // H(m-k) .. H(m-k-3)
+        store_interleaved(h, k, hk);
+        const V4 lo = v4_lo(hm.re, hm.im);  // H(m-k), H(m-k-2)
+        const V4 hi = v4_hi(hm.re, hm.im);  // H(m-k-1), H(m-k-3)
+        v4_store(h + 2 * (m - k - 3), v4_high_halves(hi, lo));
+        v4_store(h + 2 * (m - k - 1), v4_low_halves(hi, lo));
+    }
+    kelmotra::merge_spectrum<true>(m, y, h, twiddle, kQuadsEnd);
+}
+
 void forward_frame(double* x, const double* twiddle, double* w1, double* w2) {
     pass2_4(x, w1, twiddle);
     pass4<8, false>(w1, w2, twiddle);
     pass4<32, false>(w2, w1, twiddle);
     pass4<128, false>(w1, w2, twiddle);
-    split_spectrum(kFrameM, w2, x, twiddle);
+    split_spectrum(w2, x, twiddle);
 }
 
 void inverse_frame(double* y, const double* twiddle, double* w1, double* w2) {
-    merge_spectrum<true>(kFrameM, y, w1, twiddle);
+    merge_spectrum(y, w1, twiddle);
     pass2_4(w1, w2, twiddle);
     pass4<8, false>(w2, w1, twiddle);
     pass4<32, false>(w1, w2, twiddle);
