@@ -243,9 +243,10 @@ TEST(Rdft, FrameSizeFourLanesGiveTheTwoLaneBits) {
             // Random bit patterns, special values, zeros of both signs with
             // a few ones among them, or audio-like numbers.
             const std::int32_t kind = frame % 4;
+            const bool one = static_cast<std::int32_t>((r >> 40) % 64) < frame % 8;
             v = kind == 0   ? std::bit_cast<double>(r)
                 : kind == 1 ? pick[(r >> 33) % 8] * (frame % 8 == 1 ? 1.0 : 1e-3)
-                : kind == 2 ? pick[(r >> 33) % 2 + ((r >> 40) % 64 < frame % 8 ? 6 : 0)]
+                : kind == 2 ? pick[(r >> 33) % 2 + (one ? 6 : 0)]
                             : static_cast<double>(static_cast<std::int64_t>(r) >> 40);
         }
         for (bool forward : {true, false}) {
