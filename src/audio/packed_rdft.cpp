@@ -400,7 +400,9 @@ void inverse_frame(double* y, const double* twiddle, double* w1, double* w2) {
 // The frame transforms four butterflies at a time where the CPU has AVX:
 // the passes above with each value made by the same operations in the same
 // order, so the results are the same bits; only the grouping into registers
-// differs. The spectrum steps too, up to the last few bins.
+// differs. The spectrum steps too, up to the last few bins. The helpers
+// repeat those of CPair because everything that takes or gives an AVX
+// register must itself be compiled for AVX.
 namespace avx {
 
 struct CQuad {
