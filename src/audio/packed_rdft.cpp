@@ -1,6 +1,9 @@
 #include "audio/packed_rdft.h"
 
+#include <cstddef>
+
 #include "audio/vec2.h"
+#include "audio/vec4.h"
 
 namespace kelmotra {
 
@@ -259,8 +262,11 @@ void complex_transform(std::int32_t m, double* a, double* b, bool a_interleaved,
 // samples; and Y(m-k) = conj(E(k) - w^k O(k)). Bins k and k + 1 go together
 // (with m-k and m-k-1), k = 2 .. m/2 - 1; bin 1 alone first.
 // work: Z as a split array of m complex numbers; x: the n = 2m reals.
+// pairs_from: the first k of the pairs (even); a caller that passes more
+// than 2 has done the bins below it itself.
 [[gnu::always_inline]] inline void split_spectrum(std::int32_t m, const double* work, double* x,
-                                                  const double* twiddle) {
+                                                  const double* twiddle,
+                                                  std::int32_t pairs_from = 2) {
     const std::int32_t n = 2 * m;
     const double* zr = work;
     const double* zi = work + m;
@@ -286,7 +292,7 @@ void complex_transform(std::int32_t m, double* a, double* b, bool a_interleaved,
         x[m - 1] = v2_lane0(ym.re);
         x[m + 1] = -v2_lane0(ym.im);
     }
-    for (std::int32_t k = 2; k < m / 2; k += 2) {
+    for (std::int32_t k = pairs_from; k < m / 2; k += 2) {
         const CPair zk{v2_load(zr + k), v2_load(zi + k)};
         const CPair zm{v2_swap(v2_load(zr + m - k - 1)), v2_swap(v2_load(zi + m - k - 1))};
         CPair yk, ym;
@@ -307,10 +313,11 @@ void complex_transform(std::int32_t m, double* a, double* b, bool a_interleaved,
 // with A(k) = G(k) + conj G(m-k), B(k) = (G(k) - conj G(m-k)) w^k, and
 // H(m-k) = (conj A(k) + i conj B(k)) / 2.
 // y: the n = 2m reals; h: H, m complex numbers, interleaved (Interleaved)
-// or split.
+// or split. pairs_from as for split_spectrum.
 template <bool Interleaved>
 [[gnu::always_inline]] inline void merge_spectrum(std::int32_t m, const double* y, double* h,
-                                                  const double* twiddle) {
+                                                  const double* twiddle,
+                                                  std::int32_t pairs_from = 2) {
     const std::int32_t n = 2 * m;
     // H(c) = (re, im).
     auto put = [h, m](std::int32_t c, double re, double im) {
@@ -351,7 +358,7 @@ template <bool Interleaved>
         put(1, v2_lane0(hk.re), v2_lane0(hk.im));
         put(m - 1, v2_lane0(hm.re), v2_lane0(hm.im));
     }
-    for (std::int32_t k = 2; k < m / 2; k += 2) {
+    for (std::int32_t k = pairs_from; k < m / 2; k += 2) {
         const CPair gk{v2_load(y + k), v2_xor(v2_swap(v2_load(y + n - k - 1)), v2_splat(-0.0))};
         const CPair cg{v2_swap(v2_load(y + m - k - 1)), v2_load(y + m + k)};
         CPair hk, hm;
@@ -386,6 +393,198 @@ void inverse_frame(double* y, const double* twiddle, double* w1, double* w2) {
     pass4(PassIo<false, true, m>{w2, y, m}, 128, twiddle);
 }
 
+#ifdef KELMOTRA_VEC4_AVX
+#pragma GCC push_options
+#pragma GCC target("avx")
+
+// The frame transforms four butterflies at a time where the CPU has AVX:
+// the passes above with each value made by the same operations in the same
+// order, so the results are the same bits; only the grouping into registers
+// differs. The spectrum steps too, up to the last few bins. The helpers
+// repeat those of CPair because everything that takes or gives an AVX
+// register must itself be compiled for AVX.
+namespace avx {
+
+struct CQuad {
+    V4 re;
+    V4 im;
+};
+
+inline CQuad operator+(CQuad a, CQuad b) { return {a.re + b.re, a.im + b.im}; }
+inline CQuad operator-(CQuad a, CQuad b) { return {a.re - b.re, a.im - b.im}; }
+inline CQuad cmul(CQuad a, CQuad w) {
+    return {a.re * w.re - a.im * w.im, a.re * w.im + a.im * w.re};
+}
+inline CQuad i_diff(CQuad a, CQuad b) { return {b.im - a.im, a.re - b.re}; }
+
+// Complex numbers c .. c + 3 of a split array of kFrameM.
+inline CQuad load_split(const double* a, std::int32_t c) {
+    return {v4_load(a + c), v4_load(a + kFrameM + c)};
+}
+inline void store_split(double* a, std::int32_t c, CQuad v) {
+    v4_store(a + c, v.re);
+    v4_store(a + kFrameM + c, v.im);
+}
+inline void store_interleaved(double* a, std::int32_t c, CQuad v) {
+    const V4 lo = v4_lo(v.re, v.im);  // c, c + 2
+    const V4 hi = v4_hi(v.re, v.im);  // c + 1, c + 3
+    v4_store(a + 2 * c, v4_low_halves(lo, hi));
+    v4_store(a + 2 * c + 4, v4_high_halves(lo, hi));
+}
+
+// Twiddle table entries e + r de, r = 0..3, in lanes 0..3.
+inline CQuad twiddle_quad(const double* twiddle, std::int32_t e, std::int32_t de) {
+    const V4 even = v4_join(v2_load(twiddle + 2 * e), v2_load(twiddle + 2 * (e + 2 * de)));
+    const V4 odd = v4_join(v2_load(twiddle + 2 * (e + de)), v2_load(twiddle + 2 * (e + 3 * de)));
+    return {v4_lo(even, odd), v4_hi(even, odd)};
+}
+
+// pass4 of the frame size at span 8, 32 or 128: butterflies k .. k + 3 of
+// one transform side by side.
+template <std::int32_t Span, bool DstInterleaved>
+[[gnu::always_inline]] inline void pass4(const double* src, double* dst, const double* twiddle) {
+    constexpr std::int32_t part = kFrameM / 4;
+    constexpr std::int32_t step = kFrameM / (2 * Span);
+    for (std::int32_t k = 0; k < Span; k += 4) {
+        const CQuad w1 = twiddle_quad(twiddle, k * step, step);
+        const CQuad w2 = twiddle_quad(twiddle, 2 * k * step, 2 * step);
+        const CQuad w3 = twiddle_quad(twiddle, 3 * k * step, 3 * step);
+        for (std::int32_t j = k, out = k; j < part; j += Span, out += 4 * Span) {
+            const CQuad a0 = load_split(src, j);
+            const CQuad a1 = cmul(load_split(src, j + part), w1);
+            const CQuad a2 = cmul(load_split(src, j + 2 * part), w2);
+            const CQuad a3 = cmul(load_split(src, j + 3 * part), w3);
+            const CQuad s02 = a0 + a2;
+            const CQuad d02 = a0 - a2;
+            const CQuad s13 = a1 + a3;
+            const CQuad d13 = i_diff(a1, a3);
+            const CQuad y[4] = {s02 + s13, d02 + d13, s02 - s13, d02 - d13};
+            for (std::int32_t r = 0; r < 4; ++r) {
+                if constexpr (DstInterleaved) {
+                    store_interleaved(dst, out + r * Span, y[r]);
+                } else {
+                    store_split(dst, out + r * Span, y[r]);
+                }
+            }
+        }
+    }
+}
+
+// pass2_4 of the frame size: rounds q and q + 1 of the two-lane loop at once
+// (lanes 0, 1 and 2, 3), their outputs regrouped by halves.
+[[gnu::always_inline]] inline void pass2_4(const double* src, double* dst, const double* twiddle) {
+    constexpr std::int32_t m = kFrameM;
+    constexpr std::int32_t step = m / 4;
+    auto twice = [](CPair w) { return CQuad{v4_join(w.re, w.re), v4_join(w.im, w.im)}; };
+    const CQuad w1 = twice(twiddle_pair(twiddle, 0, step));
+    const CQuad w2 = twice(twiddle_pair(twiddle, 0, 2 * step));
+    const CQuad w3 = twice(twiddle_pair(twiddle, 0, 3 * step));
+    auto radix2 = [src](std::int32_t c) {
+        const V4 a = v4_load(src + 2 * c);
+        const V4 b = v4_load(src + 2 * (c + m / 2));
+        const V4 s = a + b;
+        const V4 d = a - b;
+        return CQuad{v4_lo(s, d), v4_hi(s, d)};
+    };
+    for (std::int32_t q = 0; q < m / 8; q += 2) {
+        const CQuad a0 = radix2(q);
+        const CQuad a1 = cmul(radix2(q + m / 8), w1);
+        const CQuad a2 = cmul(radix2(q + 2 * (m / 8)), w2);
+        const CQuad a3 = cmul(radix2(q + 3 * (m / 8)), w3);
+        const CQuad s02 = a0 + a2;
+        const CQuad d02 = a0 - a2;
+        const CQuad s13 = a1 + a3;
+        const CQuad d13 = i_diff(a1, a3);
+        const CQuad y0 = s02 + s13;
+        const CQuad y1 = d02 + d13;
+        const CQuad y2 = s02 - s13;
+        const CQuad y3 = d02 - d13;
+        auto halves = [](CQuad a, CQuad b, bool high) {
+            return high ? CQuad{v4_high_halves(a.re, b.re), v4_high_halves(a.im, b.im)}
+                        : CQuad{v4_low_halves(a.re, b.re), v4_low_halves(a.im, b.im)};
+        };
+        store_split(dst, 8 * q, halves(y0, y1, false));
+        store_split(dst, 8 * q + 4, halves(y2, y3, false));
+        store_split(dst, 8 * q + 8, halves(y0, y1, true));
+        store_split(dst, 8 * q + 12, halves(y2, y3, true));
+    }
+}
+
+// Lanes 3, 2, 1, 0.
+inline V4 reversed(V4 v) { return _mm256_permute_pd(_mm256_permute2f128_pd(v, v, 1), 5); }
+
+// The bins of split_spectrum and merge_spectrum four at a time, k = 2 .. 253
+// (kQuadsEnd); the bins from there on go two at a time as before.
+constexpr std::int32_t kQuadsEnd = 2 + (kFrameM / 2 - 2) / 4 * 4;
+
+[[gnu::always_inline]] inline void split_spectrum(const double* work, double* x,
+                                                  const double* twiddle) {
+    constexpr std::int32_t m = kFrameM;
+    constexpr std::int32_t n = 2 * m;
+    const double* zr = work;
+    const double* zi = work + m;
+    const V4 half = _mm256_set1_pd(0.5);
+    const V4 minus0 = _mm256_set1_pd(-0.0);
+    for (std::int32_t k = 2; k < kQuadsEnd; k += 4) {
+        const CQuad zk{v4_load(zr + k), v4_load(zi + k)};
+        const CQuad zm{reversed(v4_load(zr + m - k - 3)), reversed(v4_load(zi + m - k - 3))};
+        const CQuad e{(zk.re + zm.re) * half, (zk.im - zm.im) * half};
+        const CQuad d{(zk.re - zm.re) * half, (zk.im + zm.im) * half};
+        const CQuad o{d.im, _mm256_xor_pd(d.re, minus0)};
+        const CQuad q = cmul(o, twiddle_quad(twiddle, k, 1));
+        const CQuad yk = e + q;
+        const CQuad ym = e - q;
+        v4_store(x + k, yk.re);
+        v4_store(x + n - k - 3, reversed(yk.im));
+        v4_store(x + m - k - 3, reversed(ym.re));
+        v4_store(x + m + k, _mm256_xor_pd(ym.im, minus0));
+    }
+    kelmotra::split_spectrum(m, work, x, twiddle, kQuadsEnd);
+}
+
+[[gnu::always_inline]] inline void merge_spectrum(const double* y, double* h,
+                                                  const double* twiddle) {
+    constexpr std::int32_t m = kFrameM;
+    constexpr std::int32_t n = 2 * m;
+    const V4 half = _mm256_set1_pd(0.5);
+    const V4 minus0 = _mm256_set1_pd(-0.0);
+    for (std::int32_t k = 2; k < kQuadsEnd; k += 4) {
+        const CQuad gk{v4_load(y + k), _mm256_xor_pd(reversed(v4_load(y + n - k - 3)), minus0)};
+        const CQuad cg{reversed(v4_load(y + m - k - 3)), v4_load(y + m + k)};
+        const CQuad a = gk + cg;
+        const CQuad b = cmul(gk - cg, twiddle_quad(twiddle, k, 1));
+        const CQuad hk{(a.re - b.im) * half, (a.im + b.re) * half};
+        const CQuad hm{(a.re + b.im) * half, (b.re - a.im) * half};  // H(m-k) .. H(m-k-3)
+        store_interleaved(h, k, hk);
+        const V4 lo = v4_lo(hm.re, hm.im);  // H(m-k), H(m-k-2)
+        const V4 hi = v4_hi(hm.re, hm.im);  // H(m-k-1), H(m-k-3)
+        v4_store(h + 2 * (m - k - 3), v4_high_halves(hi, lo));
+        v4_store(h + 2 * (m - k - 1), v4_low_halves(hi, lo));
+    }
+    kelmotra::merge_spectrum<true>(m, y, h, twiddle, kQuadsEnd);
+}
+
+void forward_frame(double* x, const double* twiddle, double* w1, double* w2) {
+    pass2_4(x, w1, twiddle);
+    pass4<8, false>(w1, w2, twiddle);
+    pass4<32, false>(w2, w1, twiddle);
+    pass4<128, false>(w1, w2, twiddle);
+    split_spectrum(w2, x, twiddle);
+}
+
+void inverse_frame(double* y, const double* twiddle, double* w1, double* w2) {
+    merge_spectrum(y, w1, twiddle);
+    pass2_4(w1, w2, twiddle);
+    pass4<8, false>(w2, w1, twiddle);
+    pass4<32, false>(w1, w2, twiddle);
+    pass4<128, true>(w2, y, twiddle);
+}
+
+}  // namespace avx
+
+#pragma GCC pop_options
+#endif
+
 void forward_other(std::int32_t n, double* x, const double* twiddle, double* work) {
     complex_transform(n / 2, x, work, true, false, twiddle);
     split_spectrum(n / 2, work, x, twiddle);
@@ -396,22 +595,58 @@ void inverse_other(std::int32_t n, double* y, const double* twiddle, double* wor
     complex_transform(n / 2, work, y, false, true, twiddle);
 }
 
+// Whether the frame size runs four lanes wide: asked for, built in, and the
+// CPU has AVX.
+bool frame_four_lanes(PackedLanes lanes) {
+#ifdef KELMOTRA_VEC4_AVX
+    return lanes == PackedLanes::widest && vec4_cpu_has_avx();
+#else
+    (void)lanes;
+    return false;
+#endif
+}
+
+void frame_forward(double* x, const double* twiddle, double* w, PackedLanes lanes) {
+#ifdef KELMOTRA_VEC4_AVX
+    if (frame_four_lanes(lanes)) return avx::forward_frame(x, twiddle, w, w + 2 * kFrameM);
+#endif
+    (void)lanes;
+    forward_frame(x, twiddle, w, w + 2 * kFrameM);
+}
+
+void frame_inverse(double* y, const double* twiddle, double* w, PackedLanes lanes) {
+#ifdef KELMOTRA_VEC4_AVX
+    if (frame_four_lanes(lanes)) return avx::inverse_frame(y, twiddle, w, w + 2 * kFrameM);
+#endif
+    (void)lanes;
+    inverse_frame(y, twiddle, w, w + 2 * kFrameM);
+}
+
 // Scratch on the stack, each size in a function of its own, so that a call
 // touches (and the stack probes fault in) only the pages its size needs.
-[[gnu::noinline]] void forward_on_stack(std::int32_t n, double* x, const double* twiddle) {
+// Aligned for the widest loads the build may make.
+#ifdef KELMOTRA_VEC4_AVX
+constexpr std::size_t kScratchAlign = 32;
+#else
+constexpr std::size_t kScratchAlign = 16;
+#endif
+
+[[gnu::noinline]] void forward_on_stack(std::int32_t n, double* x, const double* twiddle,
+                                        PackedLanes lanes) {
     if (n == 2 * kFrameM) {
-        alignas(16) double w[packed_work_size(2 * kFrameM)];
-        forward_frame(x, twiddle, w, w + 2 * kFrameM);
+        alignas(kScratchAlign) double w[packed_work_size(2 * kFrameM)];
+        frame_forward(x, twiddle, w, lanes);
     } else {
         alignas(16) double w[kPackedMaxSize];
         forward_other(n, x, twiddle, w);
     }
 }
 
-[[gnu::noinline]] void inverse_on_stack(std::int32_t n, double* y, const double* twiddle) {
+[[gnu::noinline]] void inverse_on_stack(std::int32_t n, double* y, const double* twiddle,
+                                        PackedLanes lanes) {
     if (n == 2 * kFrameM) {
-        alignas(16) double w[packed_work_size(2 * kFrameM)];
-        inverse_frame(y, twiddle, w, w + 2 * kFrameM);
+        alignas(kScratchAlign) double w[packed_work_size(2 * kFrameM)];
+        frame_inverse(y, twiddle, w, lanes);
     } else {
         alignas(16) double w[kPackedMaxSize];
         inverse_other(n, y, twiddle, w);
@@ -420,15 +655,19 @@ void inverse_other(std::int32_t n, double* y, const double* twiddle, double* wor
 
 }  // namespace
 
-void packed_rdft_forward(std::int32_t n, double* x, const double* twiddle, double* work) {
-    if (work == nullptr) return forward_on_stack(n, x, twiddle);
-    if (n == 2 * kFrameM) return forward_frame(x, twiddle, work, work + n);
+bool packed_rdft_four_lanes() { return frame_four_lanes(PackedLanes::widest); }
+
+void packed_rdft_forward(std::int32_t n, double* x, const double* twiddle, double* work,
+                         PackedLanes lanes) {
+    if (work == nullptr) return forward_on_stack(n, x, twiddle, lanes);
+    if (n == 2 * kFrameM) return frame_forward(x, twiddle, work, lanes);
     forward_other(n, x, twiddle, work);
 }
 
-void packed_rdft_inverse(std::int32_t n, double* y, const double* twiddle, double* work) {
-    if (work == nullptr) return inverse_on_stack(n, y, twiddle);
-    if (n == 2 * kFrameM) return inverse_frame(y, twiddle, work, work + n);
+void packed_rdft_inverse(std::int32_t n, double* y, const double* twiddle, double* work,
+                         PackedLanes lanes) {
+    if (work == nullptr) return inverse_on_stack(n, y, twiddle, lanes);
+    if (n == 2 * kFrameM) return frame_inverse(y, twiddle, work, lanes);
     inverse_other(n, y, twiddle, work);
 }
 
