@@ -53,9 +53,15 @@ HopWork make_hop_work() {
     w.newmag.assign(kN, 0.0);
     w.newdph.assign(kN, 0.0);
     w.syn.assign(kN, 0.0);
-    w.transform.assign(2 * kN, 0.0);
+    w.transform.assign(2 * kN + 4, 0.0);  // room to start on a 32-byte boundary
     w.envelope = make_envelope_work();
     return w;
+}
+
+double* transform_scratch(HopWork& work) {
+    const auto at = reinterpret_cast<std::uintptr_t>(work.transform.data());
+    const std::uintptr_t skip = (32 - at % 32) % 32;  // a multiple of 8 bytes
+    return work.transform.data() + skip / sizeof(double);
 }
 
 HopState make_hop_state() {
@@ -150,7 +156,7 @@ void render_hop(const LoopSetup& setup, std::int32_t hop, HopState& state, HopWo
 
     work.frame.swap(state.prev_spectrum);  // keeps the last hop's spectrum
     read_frame(*setup.wave, setup.clean, tables.hann.data(), hp.p, work.frame.data());
-    rdft_forward(kFrameSize, work.frame.data(), tables.twiddle.data(), work.transform.data());
+    rdft_forward(kFrameSize, work.frame.data(), tables.twiddle.data(), transform_scratch(work));
 
     const std::int64_t prev = state.prev_pos;
     state.prev_pos = hp.p;
@@ -199,7 +205,7 @@ void render_hop(const LoopSetup& setup, std::int32_t hop, HopState& state, HopWo
                            .no_envelope = setup.args->no_envelope};
         add_breath(tables, *setup.wave, setup.clean, bh, state.breath, work.syn.data());
     }
-    rdft_inverse(kFrameSize, work.syn.data(), tables.twiddle.data(), work.transform.data());
+    rdft_inverse(kFrameSize, work.syn.data(), tables.twiddle.data(), transform_scratch(work));
 
     // Non-finite values (from absurd envelope ratios on extreme input) are
     // cleared once the loop is done.

@@ -41,7 +41,8 @@ struct HopWork {
     std::vector<double> newmag;  // re-pitched magnitudes
     std::vector<double> newdph;  // re-pitched phase advances, cycles
     std::vector<double> syn;     // synthesis spectrum, then the synthesised frame
-    std::vector<double> transform;  // 2 kFrameSize: scratch of the transforms
+    std::vector<double> transform;  // scratch of the transforms: 2 kFrameSize doubles from
+                                    // a 32-byte boundary (transform_scratch)
     EnvelopeWork envelope;       // scratch of the envelope sums
 };
 
@@ -60,6 +61,10 @@ struct HopState {
 };
 
 HopWork make_hop_work();
+
+// The transforms' scratch in work: 2 kFrameSize doubles that start on a
+// 32-byte boundary, where four-lane loads and stores run fastest.
+double* transform_scratch(HopWork& work);
 HopState make_hop_state();
 
 // Everything one hop reads, fixed for the whole loop. The pointers are
