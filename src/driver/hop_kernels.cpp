@@ -96,15 +96,10 @@ inline double phase_one(const Tables& tables, const double* frame, std::int32_t 
     return table_atan2(tables, frame[kN - k], frame[k]) * 0.5 / kPhasePi;
 }
 
-// Whether the kernels run four lanes wide: asked for, built in, and the CPU
-// has AVX.
+// Whether the kernels run four lanes wide: asked for, and the build and the
+// CPU offer them (as they do to the frame transforms).
 [[maybe_unused]] bool four_lanes(PackedLanes lanes) {
-#ifdef KELMOTRA_VEC4_AVX
-    return lanes == PackedLanes::widest && vec4_cpu_has_avx();
-#else
-    (void)lanes;
-    return false;
-#endif
+    return lanes == PackedLanes::widest && packed_rdft_four_lanes();
 }
 
 #ifdef KELMOTRA_VEC4_AVX
