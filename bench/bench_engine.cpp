@@ -115,27 +115,36 @@ struct HopSpectra {
     }
 };
 
+// Argument of the kernel cases: 0 the widest lanes the CPU offers, 1 two
+// lanes (the same numbers).
+PackedLanes lanes_arg(const benchmark::State& state) {
+    return state.range(0) != 0 ? PackedLanes::two : PackedLanes::widest;
+}
+
 void BM_AnalyseBins(benchmark::State& state) {
     HopSpectra h;
+    const PackedLanes lanes = lanes_arg(state);
     for (auto _ : state) {
-        analyse_bins(h.tables, h.frame.data(), h.prev.data(), h.mag.data(), h.dphase.data());
+        analyse_bins(h.tables, h.frame.data(), h.prev.data(), h.mag.data(), h.dphase.data(),
+                     lanes);
         benchmark::DoNotOptimize(h.dphase.data());
     }
 }
-BENCHMARK(BM_AnalyseBins);
+BENCHMARK(BM_AnalyseBins)->Arg(0)->Arg(1);
 
 // What the hop loop analyses of a hop an octave up: every magnitude, the
 // phases of the bins the shift reads.
 void BM_AnalyseOctaveUp(benchmark::State& state) {
     HopSpectra h;
     const std::int32_t upto = shift_phase_bins(5.11, 2.0);
+    const PackedLanes lanes = lanes_arg(state);
     for (auto _ : state) {
-        analyse_magnitudes(h.frame.data(), h.mag.data());
-        advance_phases(h.tables, h.frame.data(), upto, h.prev.data(), h.dphase.data());
+        analyse_magnitudes(h.frame.data(), h.mag.data(), lanes);
+        advance_phases(h.tables, h.frame.data(), upto, h.prev.data(), h.dphase.data(), lanes);
         benchmark::DoNotOptimize(h.dphase.data());
     }
 }
-BENCHMARK(BM_AnalyseOctaveUp);
+BENCHMARK(BM_AnalyseOctaveUp)->Arg(0)->Arg(1);
 
 void BM_ShiftOctaveUp(benchmark::State& state) {
     HopSpectra h;
@@ -150,12 +159,14 @@ BENCHMARK(BM_ShiftOctaveUp);
 
 void BM_SynthesiseBins(benchmark::State& state) {
     HopSpectra h;
+    const PackedLanes lanes = lanes_arg(state);
     for (auto _ : state) {
-        synthesise_bins(h.tables, h.newmag.data(), h.newdph.data(), h.phase.data(), h.syn.data());
+        synthesise_bins(h.tables, h.newmag.data(), h.newdph.data(), h.phase.data(), h.syn.data(),
+                        lanes);
         benchmark::DoNotOptimize(h.syn.data());
     }
 }
-BENCHMARK(BM_SynthesiseBins);
+BENCHMARK(BM_SynthesiseBins)->Arg(0)->Arg(1);
 
 // One hop in the middle of the standard note (input moving 0.8 per output
 // sample, so the hop correction runs as well).

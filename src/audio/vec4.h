@@ -17,6 +17,8 @@
 #define KELMOTRA_VEC4_AVX 1
 #include <immintrin.h>
 
+#include <cstdint>
+
 #include "audio/vec2.h"
 
 namespace kelmotra {
@@ -44,6 +46,38 @@ inline V4 v4_hi(V4 a, V4 b) { return _mm256_unpackhi_pd(a, b); }
 // Low halves (a0, a1, b0, b1) and high halves (a2, a3, b2, b3).
 inline V4 v4_low_halves(V4 a, V4 b) { return _mm256_permute2f128_pd(a, b, 0x20); }
 inline V4 v4_high_halves(V4 a, V4 b) { return _mm256_permute2f128_pd(a, b, 0x31); }
+
+// The helpers of audio/vec2.h, four lanes wide, with the same rounding and
+// the same results for NaN lanes (comparisons false, v4_ne true).
+inline V4 v4_set(double l0, double l1, double l2, double l3) { return _mm256_set_pd(l3, l2, l1, l0); }
+inline V4 v4_splat(double v) { return _mm256_set1_pd(v); }
+inline V4 v4_sqrt(V4 v) { return _mm256_sqrt_pd(v); }
+inline V4 v4_min(V4 a, V4 b) { return _mm256_min_pd(a, b); }  // a < b ? a : b, per lane
+inline V4 v4_max(V4 a, V4 b) { return _mm256_max_pd(a, b); }  // a > b ? a : b, per lane
+inline V4 v4_and(V4 a, V4 b) { return _mm256_and_pd(a, b); }
+inline V4 v4_andnot(V4 a, V4 b) { return _mm256_andnot_pd(a, b); }  // ~a & b
+inline V4 v4_xor(V4 a, V4 b) { return _mm256_xor_pd(a, b); }
+inline V4 v4_lt(V4 a, V4 b) { return _mm256_cmp_pd(a, b, _CMP_LT_OS); }
+inline V4 v4_gt(V4 a, V4 b) { return _mm256_cmp_pd(a, b, _CMP_GT_OS); }
+inline V4 v4_ne(V4 a, V4 b) { return _mm256_cmp_pd(a, b, _CMP_NEQ_UQ); }  // true for NaN lanes
+inline int v4_mask(V4 m) { return _mm256_movemask_pd(m); }  // bit i: sign bit of lane i
+inline V4 v4_abs(V4 v) { return v4_andnot(v4_splat(-0.0), v); }
+inline V4 v4_sign_of(V4 s) { return v4_and(v4_splat(-0.0), s); }
+// (v3, v2, v1, v0): four bins read from the mirrored half of a spectrum.
+inline V4 v4_reverse(V4 v) {
+    const V4 swapped = _mm256_permute_pd(v, 0x5);  // (v1, v0, v3, v2)
+    return _mm256_permute2f128_pd(swapped, swapped, 0x01);
+}
+// Each lane truncated toward zero to a 32-bit integer, as double and as
+// integers; only meaningful for lanes below 2^31 in magnitude.
+inline V4 v4_trunc32(V4 v) { return _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(v)); }
+inline void v4_trunc_ints(V4 v, std::int32_t i[4]) {
+    const __m128i t = _mm256_cvttpd_epi32(v);
+    i[0] = _mm_cvtsi128_si32(t);
+    i[1] = _mm_extract_epi32(t, 1);
+    i[2] = _mm_extract_epi32(t, 2);
+    i[3] = _mm_extract_epi32(t, 3);
+}
 
 }  // namespace kelmotra
 

@@ -6,17 +6,23 @@
 // it (the same IEEE operations in the same order per bin); bins whose
 // numbers leave the range of the fast path (zeros, infinities, NaNs) take the
 // plain formula itself. No allocation; all arrays are the caller's.
+//
+// Where the build and the CPU offer AVX (audio/vec4.h) they run four at a
+// time, with the same bits; lanes = PackedLanes::two keeps them two at a
+// time, so that tests can compare the two.
 #pragma once
 
 #include <cstdint>
 
+#include "audio/packed_rdft.h"
 #include "audio/transforms.h"
 
 namespace kelmotra {
 
 // frame[k] = src[k] * hann[k] for k < count (samples). The arrays do not
 // overlap.
-void window_run(double* frame, const double* src, const double* hann, std::int64_t count);
+void window_run(double* frame, const double* src, const double* hann, std::int64_t count,
+                PackedLanes lanes = PackedLanes::widest);
 
 // The pieces of analyse_bins, for a hop that needs the phases of only its
 // lower bins. frame: a spectrum (kFrameSize doubles in the layout of
@@ -26,11 +32,13 @@ void window_run(double* frame, const double* src, const double* hann, std::int64
 //     (cycles) for from <= k < to (1 <= from, to <= 512).
 //   advance_phases: dphase[k] and prev_phase[k] as analyse_bins gives them,
 //     for 1 <= k < upto (upto <= 512); the other bins are left alone.
-void analyse_magnitudes(const double* frame, double* mag);
+void analyse_magnitudes(const double* frame, double* mag,
+                        PackedLanes lanes = PackedLanes::widest);
 void spectrum_phases(const Tables& tables, const double* frame, std::int32_t from,
-                     std::int32_t to, double* phi);
+                     std::int32_t to, double* phi, PackedLanes lanes = PackedLanes::widest);
 void advance_phases(const Tables& tables, const double* frame, std::int32_t upto,
-                    double* prev_phase, double* dphase);
+                    double* prev_phase, double* dphase,
+                    PackedLanes lanes = PackedLanes::widest);
 
 // Magnitudes and phase advances of the spectrum in frame (kFrameSize
 // doubles in the layout of rdft_forward), bins 1..511:
@@ -40,7 +48,7 @@ void advance_phases(const Tables& tables, const double* frame, std::int32_t upto
 // and mag[0] = |C(0)|, mag[512] = |C(512)|, dphase[0] = dphase[512] = 0.
 // tables: built for kFrameSize.
 void analyse_bins(const Tables& tables, const double* frame, double* prev_phase, double* mag,
-                  double* dphase);
+                  double* dphase, PackedLanes lanes = PackedLanes::widest);
 
 // Advances the running phases (cycles) by the phase advances newdph and
 // builds the spectrum to invert from the magnitudes newmag (bins 0..512):
@@ -49,10 +57,11 @@ void analyse_bins(const Tables& tables, const double* frame, double* prev_phase,
 //   syn[k] = newmag[k] * c, syn[1024 - k] = newmag[k] * s   (both +0 when newmag[k] == 0)
 // and syn[0] = newmag[0], syn[512] = newmag[512]. syn: kFrameSize doubles.
 void synthesise_bins(const Tables& tables, const double* newmag, const double* newdph,
-                     double* out_phase, double* syn);
+                     double* out_phase, double* syn, PackedLanes lanes = PackedLanes::widest);
 
 // dst[i] += syn[i] * gain * hann[i] for one frame of kFrameSize samples.
-void overlap_add_frame(double* dst, const double* syn, const double* hann, double gain);
+void overlap_add_frame(double* dst, const double* syn, const double* hann, double gain,
+                       PackedLanes lanes = PackedLanes::widest);
 
 // x[i] = +0 for every x[i] (i < count) that is not finite.
 void clear_non_finite(double* x, std::int32_t count);
