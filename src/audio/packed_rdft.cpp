@@ -320,7 +320,7 @@ template <bool Interleaved>
                                                   std::int32_t pairs_from = 2) {
     const std::int32_t n = 2 * m;
     // H(c) = (re, im).
-    auto put = [h, m](std::int32_t c, double re, double im) {
+    auto put = [=](std::int32_t c, double re, double im) {
         if constexpr (Interleaved) {
             h[2 * c] = re;
             h[2 * c + 1] = im;

@@ -13,7 +13,9 @@
 // when vec4_cpu_has_avx() says so. No helper here allocates or keeps state.
 #pragma once
 
-#if defined(__x86_64__) && !defined(_WIN32) && defined(__GNUC__)
+// GCC only: clang (the fuzzers' compiler) marks target regions another way,
+// and its builds keep the two-lane code.
+#if defined(__x86_64__) && !defined(_WIN32) && defined(__GNUC__) && !defined(__clang__)
 #define KELMOTRA_VEC4_AVX 1
 #include <immintrin.h>
 
