@@ -149,13 +149,14 @@ BENCHMARK(BM_AnalyseOctaveUp)->Arg(0)->Arg(1);
 void BM_ShiftOctaveUp(benchmark::State& state) {
     HopSpectra h;
     const AdvanceCorrection c{true, 51.0};
+    const PackedLanes lanes = lanes_arg(state);
     for (auto _ : state) {
         shift_spectrum_on_demand(h.mag.data(), h.dphase.data(), 5.11, 2.0, 1.0, false, c,
-                                 h.envelope, h.newmag.data(), h.newdph.data());
+                                 h.envelope, h.newmag.data(), h.newdph.data(), lanes);
         benchmark::DoNotOptimize(h.newdph.data());
     }
 }
-BENCHMARK(BM_ShiftOctaveUp);
+BENCHMARK(BM_ShiftOctaveUp)->Arg(0)->Arg(1);
 
 void BM_SynthesiseBins(benchmark::State& state) {
     HopSpectra h;

@@ -73,6 +73,17 @@ inline V4 v4_reverse(V4 v) {
 // Each lane truncated toward zero to a 32-bit integer, as double and as
 // integers; only meaningful for lanes below 2^31 in magnitude.
 inline V4 v4_trunc32(V4 v) { return _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(v)); }
+// Lanes whose magnitude is below 2^31 (so v4_trunc32 is exact for them):
+// bit i set for lane i, as v2_int_range_mask. NaN lanes are not below.
+inline int v4_int_range_mask(V4 v) { return v4_mask(v4_lt(v4_abs(v), v4_splat(2147483648.0))); }
+inline V4 v4_le(V4 a, V4 b) { return _mm256_cmp_pd(a, b, _CMP_LE_OS); }
+inline V4 v4_ge(V4 a, V4 b) { return _mm256_cmp_pd(a, b, _CMP_GE_OS); }
+// floor(y) of lanes y = x + 0.5 inside v4_int_range_mask, as
+// v2_floor_plus_half_in_range.
+inline V4 v4_floor_plus_half_in_range(V4 y) {
+    const V4 t = v4_trunc32(y);
+    return t - v4_and(v4_gt(t, y), v4_splat(1.0));
+}
 inline void v4_trunc_ints(V4 v, std::int32_t i[4]) {
     const __m128i t = _mm256_cvttpd_epi32(v);
     i[0] = _mm_cvtsi128_si32(t);

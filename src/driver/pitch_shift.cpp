@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "audio/vec4.h"
+
 namespace kelmotra {
 
 namespace {
@@ -295,12 +297,13 @@ inline PairStep gather_pair(Move& mv, const MoveConstants& c, V2 hlv, V2 hm1, st
     return step;
 }
 
-// Bins 1..511 through pair (two at a time) or, where it falls back, through
-// one (bin by bin), in bin order; bin 511 alone at the end.
+// Bins from .. 511 (from odd) through pair (two at a time) or, where it
+// falls back, through one (bin by bin), in bin order; bin 511 alone at the
+// end.
 template <class Pair, class One>
-void pairs_then_rest(Pair pair, One one) {
+void pairs_then_rest(Pair pair, One one, std::int32_t from = 1) {
     constexpr std::int32_t kLast = kHalfFrame - 1;
-    std::int32_t b = 1;
+    std::int32_t b = from;
     for (; b + 1 <= kLast; b += 2) {
         const PairStep step = pair(b);
         if (step == PairStep::kLast) return;
@@ -312,17 +315,106 @@ void pairs_then_rest(Pair pair, One one) {
     for (; b <= kLast; ++b) one(b);
 }
 
-// move_bins two bins at a time: the same formulas lane by lane (so the same
+#ifdef KELMOTRA_VEC4_AVX
+#pragma GCC push_options
+#pragma GCC target("avx")
+
+// v2_floor_plus_half and v2_wrap_cycles four lanes wide: the same operations
+// per lane, so the same numbers; wrap_cycles takes every lane where one
+// leaves the range.
+inline bool v4_floor_plus_half(V4 x, V4& out) {
+    const V4 y = x + v4_splat(0.5);
+    if (v4_int_range_mask(y) != 15) return false;
+    out = v4_floor_plus_half_in_range(y);
+    return true;
+}
+
+inline V4 v4_wrap_cycles(V4 x) {
+    V4 f;
+    if (v4_floor_plus_half(x, f)) return x - f;
+    double v[4];
+    v4_store(v, x);
+    for (double& lane : v) lane = wrap_cycles(lane);
+    return v4_load(v);
+}
+
+// Constants of the scatter, four lanes wide.
+struct ScatterQuad {
+    V4 L, hl, gap, quarter, two56, one, top;
+    explicit ScatterQuad(const Move& mv)
+        : L(v4_splat(mv.L)), hl(v4_splat((mv.h - 1.0) * mv.L)), gap(v4_splat(mv.correction.gap)),
+          quarter(v4_splat(0.0009765625)), two56(v4_splat(256.0)), one(v4_splat(1.0)),
+          top(v4_splat(kHalfFrame - 1)) {}
+};
+
+// scatter_pair for bins k, k + 1 and k + 2, k + 3 at once, stopping where
+// the first of those pairs would (its second target past the top); kFallback
+// before any store, so the two pairs can then run as they would have.
+inline PairStep scatter_quad(Move& mv, const ScatterQuad& c, std::int32_t k) {
+    const V4 kv = v4_set(k, k + 1, k + 2, k + 3);
+    V4 m, t;
+    if (!v4_floor_plus_half(kv / c.L, m)) return PairStep::kFallback;
+    const V4 s = c.hl * m;
+    if (!v4_floor_plus_half(kv + s, t)) return PairStep::kFallback;
+    int valid = v4_mask(v4_and(v4_ge(t, c.one), v4_le(t, c.top)));
+    double tl[4];
+    v4_store(tl, t);
+    PairStep step = PairStep::kDone;
+    if (tl[1] > kHalfFrame - 1) {
+        step = PairStep::kLast;
+        valid &= 3;
+    } else if (tl[3] > kHalfFrame - 1) {
+        step = PairStep::kLast;
+    }
+    if (valid == 0) return step;
+    V4 dk = v4_load(mv.dphase + k);
+    if (mv.correction.apply) dk = v4_wrap_cycles(dk - m * c.L * c.gap * c.quarter);
+    const V4 ph = v4_wrap_cycles(dk - s * c.two56 * c.quarter);
+    std::int32_t ti[4];
+    v4_trunc_ints(t, ti);
+    double ml[4], pl[4];
+    v4_store(ml, m);
+    v4_store(pl, ph);
+    for (int l = 0; l < 4; ++l) {
+        if (((valid >> l) & 1) == 0) continue;
+        mv.newmag[ti[l]] = factor_of(mv, ml[l]) * mv.mag[k + l];
+        mv.newdph[ti[l]] = pl[l];
+    }
+    return step;
+}
+
+// The scatter four bins at a time from bin 1 on; returns the first bin it
+// left to the pairs (kHalfFrame when no later bin can land inside).
+std::int32_t scatter_quads(Move& mv) {
+    const ScatterQuad c(mv);
+    std::int32_t b = 1;
+    for (; b + 3 <= kHalfFrame - 1; b += 4) {
+        const PairStep step = scatter_quad(mv, c, b);
+        if (step == PairStep::kLast) return kHalfFrame;
+        if (step == PairStep::kFallback) break;
+    }
+    return b;
+}
+
+#pragma GCC pop_options
+#endif
+
+// move_bins two (or, for the scatter where the transforms run four lanes
+// wide, four) bins at a time: the same formulas lane by lane (so the same
 // numbers), the envelope factors and the stores in bin order.
 void move_bins_pairs(const EnvelopeSource& env, const double* mag, const double* dphase, double L,
                      double h, double gf, bool no_envelope, const AdvanceCorrection& correction,
-                     double* newmag, double* newdph) {
+                     double* newmag, double* newdph, [[maybe_unused]] PackedLanes lanes) {
     Move mv = make_move(env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph);
     const MoveConstants c(mv);
     if (h > 1.0) {
+        std::int32_t from = 1;
+#ifdef KELMOTRA_VEC4_AVX
+        if (lanes == PackedLanes::widest && packed_rdft_four_lanes()) from = scatter_quads(mv);
+#endif
         const V2 hl = v2_splat((h - 1.0) * L);
         pairs_then_rest([&](std::int32_t k) { return scatter_pair(mv, c, hl, k); },
-                        [&](std::int32_t k) { scatter_bin(mv, k); });
+                        [&](std::int32_t k) { scatter_bin(mv, k); }, from);
     } else if (h < 1.0) {
         const V2 hlv = v2_splat(h * L);
         const V2 hm1 = v2_splat(h - 1.0);
@@ -434,7 +526,8 @@ void shift_spectrum(const double* mag, const double* dphase, double L, double h,
 
 void shift_spectrum_on_demand(const double* mag, const double* dphase, double L, double h,
                               double gf, bool no_envelope, const AdvanceCorrection& correction,
-                              EnvelopeWork& work, double* newmag, double* newdph) {
+                              EnvelopeWork& work, double* newmag, double* newdph,
+                              PackedLanes lanes) {
     EnvelopeSource env;
     env.mag = mag;
     env.kernel = work.kernel.data();
@@ -450,7 +543,7 @@ void shift_spectrum_on_demand(const double* mag, const double* dphase, double L,
         }
         return;
     }
-    move_bins_pairs(env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph);
+    move_bins_pairs(env, mag, dphase, L, h, gf, no_envelope, correction, newmag, newdph, lanes);
 }
 
 }  // namespace kelmotra

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "audio/packed_rdft.h"
 #include "audio/vec2.h"
 
 namespace kelmotra {
@@ -154,9 +155,12 @@ inline std::int32_t shift_phase_bins(double L, double h) {
 // has at hand. mag's lower half [0..511] holds the magnitudes; its upper half
 // is neither read nor written; dphase is not changed. correction: whether
 // and how to correct. work: scratch (its kernel is overwritten). Other
-// arguments and outputs as for shift_spectrum.
+// arguments and outputs as for shift_spectrum. Where the frame transforms run
+// four lanes wide (audio/packed_rdft.h) the scatter does too, with the same
+// bits; lanes = PackedLanes::two keeps it two bins at a time.
 void shift_spectrum_on_demand(const double* mag, const double* dphase, double L, double h,
                               double gf, bool no_envelope, const AdvanceCorrection& correction,
-                              EnvelopeWork& work, double* newmag, double* newdph);
+                              EnvelopeWork& work, double* newmag, double* newdph,
+                              PackedLanes lanes = PackedLanes::widest);
 
 }  // namespace kelmotra

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -309,6 +310,32 @@ TEST(ShiftSpectrumOnDemand, SameNumbersAsTheWholeEnvelope) {
         for (int j = 1; j <= 512; ++j)
             ASSERT_EQ(envelope_at(base.data(), j, c.L, ew.kernel.data(), R), env(whole, j)) << j;
     }
+}
+
+// Four lanes at a time (where this CPU and build run them) must give the
+// bits of two at a time, corrected or not, and stop or fall back as they do.
+TEST(ShiftSpectrumOnDemand, FourLanesGiveTheBitsOfTwo) {
+    if (!packed_rdft_four_lanes()) GTEST_SKIP() << "no four-lane code on this CPU or build";
+    std::vector<double> mag(1024, 0.0), dphase(513), m4(513), d4(513), m2(513), d2(513);
+    fill_bins(mag, dphase);
+    mag[40] = 0.0;
+    dphase[9] = 3e9;  // a wrap out of the integer range
+    dphase[300] = kNaN;
+    EnvelopeWork ew = make_envelope_work();
+    for (double L : {0.8, 3.3, 4.69, 5.11, 37.2, 700.0, 1e-300, 1e300, kNaN})
+        for (double h : {1.0 + 1e-15, 1.06, 1.37, 2.0, 6.0, 1e300, 0.5, 0.93, kNaN})
+            for (double gap : {0.0, 3.0, 37.7, -250.3, 1e12})
+                for (bool no_env : {false, true}) {
+                    const AdvanceCorrection corr{gap != 0.0, gap};
+                    shift_spectrum_on_demand(mag.data(), dphase.data(), L, h, 1.3, no_env, corr,
+                                             ew, m4.data(), d4.data());
+                    shift_spectrum_on_demand(mag.data(), dphase.data(), L, h, 1.3, no_env, corr,
+                                             ew, m2.data(), d2.data(), PackedLanes::two);
+                    for (int k = 0; k <= 512; ++k) {
+                        ASSERT_EQ(std::memcmp(&m4[k], &m2[k], 8), 0) << L << " " << h << " " << k;
+                        ASSERT_EQ(std::memcmp(&d4[k], &d2[k], 8), 0) << L << " " << h << " " << k;
+                    }
+                }
 }
 
 }  // namespace
