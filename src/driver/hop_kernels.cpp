@@ -172,18 +172,6 @@ inline void v4_table_sincos(const Tables& tables, V4 theta, V4& c, V4& s) {
     s = v4_xor(sa, v4_sign_of(theta));
 }
 
-inline V4 v4_wrap_cycles(V4 x) {
-    const V4 y = x + v4_splat(0.5);
-    if (v4_mask(v4_lt(v4_abs(y), v4_splat(2147483648.0))) == 15) {
-        const V4 t = v4_trunc32(y);
-        return x - (t - v4_and(v4_gt(t, y), v4_splat(1.0)));
-    }
-    double v[4];
-    v4_store(v, x);
-    for (double& lane : v) lane = wrap_cycles(lane);
-    return v4_load(v);
-}
-
 // Phases (cycles) of bins k .. k + 3 of a spectrum.
 inline V4 phase_quad(const Tables& tables, const double* frame, std::int32_t k) {
     const V4 zero = v4_splat(0.0);

@@ -319,25 +319,6 @@ void pairs_then_rest(Pair pair, One one, std::int32_t from = 1) {
 #pragma GCC push_options
 #pragma GCC target("avx")
 
-// v2_floor_plus_half and v2_wrap_cycles four lanes wide: the same operations
-// per lane, so the same numbers; wrap_cycles takes every lane where one
-// leaves the range.
-inline bool v4_floor_plus_half(V4 x, V4& out) {
-    const V4 y = x + v4_splat(0.5);
-    if (v4_int_range_mask(y) != 15) return false;
-    out = v4_floor_plus_half_in_range(y);
-    return true;
-}
-
-inline V4 v4_wrap_cycles(V4 x) {
-    V4 f;
-    if (v4_floor_plus_half(x, f)) return x - f;
-    double v[4];
-    v4_store(v, x);
-    for (double& lane : v) lane = wrap_cycles(lane);
-    return v4_load(v);
-}
-
 // Constants of the scatter, four lanes wide.
 struct ScatterQuad {
     V4 L, hl, gap, quarter, two56, one, top;

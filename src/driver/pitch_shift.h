@@ -20,6 +20,7 @@
 
 #include "audio/packed_rdft.h"
 #include "audio/vec2.h"
+#include "audio/vec4.h"
 
 namespace kelmotra {
 
@@ -73,6 +74,32 @@ inline V2 v2_wrap_cycles(V2 x) {
     if (v2_floor_plus_half(x, f)) return x - f;
     return v2_set(wrap_cycles(v2_lane0(x)), wrap_cycles(v2_lane1(x)));
 }
+
+#ifdef KELMOTRA_VEC4_AVX
+#pragma GCC push_options
+#pragma GCC target("avx")
+
+// v2_floor_plus_half and v2_wrap_cycles four lanes wide (audio/vec4.h; call
+// them only from code compiled for AVX): the same operations per lane, so
+// the same numbers; wrap_cycles takes every lane where one leaves the range.
+inline bool v4_floor_plus_half(V4 x, V4& out) {
+    const V4 y = x + v4_splat(0.5);
+    if (v4_int_range_mask(y) != 15) return false;
+    out = v4_floor_plus_half_in_range(y);
+    return true;
+}
+
+inline V4 v4_wrap_cycles(V4 x) {
+    V4 f;
+    if (v4_floor_plus_half(x, f)) return x - f;
+    double v[4];
+    v4_store(v, x);
+    for (double& lane : v) lane = wrap_cycles(lane);
+    return v4_load(v);
+}
+
+#pragma GCC pop_options
+#endif
 
 // A phase advance dph (cycles) of a bin of harmonic m, corrected for an
 // input that moved 256 - gap frames since the previous hop instead of 256:
